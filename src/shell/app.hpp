@@ -1,0 +1,134 @@
+// The application object: owner of every piece of mutable state, the status item's menu
+// delegate, and the place every subsystem's behaviour hangs from.
+//
+// The class is declared once, here; its member functions are defined in the file of the
+// subsystem that owns them (client/timer_sync.cpp defines fetch, apply and act, and so on).
+// Everything runs on the main loop; there are no locks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/position.hpp"
+#include "model/records.hpp"
+#include "shell/platform/platform.hpp"
+
+namespace orvela {
+
+// An absolute point in time: seconds since the Unix epoch on the wall clock.
+using Date = double;
+// The start of year 1: earlier than any real event, so the first tick starts every period.
+inline constexpr Date kDistantPast = -62135596800.0;
+
+// The base URL compiled in (CMake's ORVELA_DEFAULT_BASE_URL); "OrvelaURL" replaces it.
+extern const char* const kDefaultBaseUrl;
+
+// Status title colours and parts, as render() builds them.
+using TitleParts = std::vector<TitlePart>;
+
+struct EventLine {
+    TitleParts parts;
+    std::string tip;
+};
+
+class App final : public MenuDelegate {
+public:
+    explicit App(Platform& platform);
+    ~App() override;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // The process-wide instance, set by the entry point before the event loop runs. Timer,
+    // wake and delayed callbacks reach the app only through it and do nothing when it is null.
+    static App* shared;
+
+    // ------------------------------------------------------------ lifecycle (shell/app.cpp)
+    void applicationDidFinishLaunching();
+    void tick();
+    void refresh();
+    void quit();
+
+    // ------------------------------------------------------------ request layer (client/request.cpp)
+    using ReplyHandler = std::function<void(int status, std::optional<Reply> reply)>;
+    using BodyHandler = std::function<void(int status, std::optional<std::string> body)>;
+    void request(const std::string& path, const std::string& method,
+                 const std::optional<std::string>& with, ReplyHandler done);
+    void postJSON(const std::string& path, const std::map<std::string, std::string>& body,
+                  BodyHandler done);
+
+    // ------------------------------------------------------------ timer sync (client/timer_sync.cpp)
+    void fetch();
+    void apply(int code, const std::optional<Reply>& reply);
+    void act(const std::string& action);
+    void pause();
+    void resume();
+    void skip();
+    void stop();
+    void extend();
+
+    // ------------------------------------------------------------ agenda (client/agenda_feed.cpp)
+    void fetchAgenda();
+
+    // ------------------------------------------------------------ token store (account/token_store.cpp)
+    std::optional<std::string> readToken() const;
+    // Returns the platform's description of the failure, or nothing on success.
+    std::optional<std::string> saveToken(const std::string& newToken) const;
+
+    // ------------------------------------------------------------ status title (shell/status_title.cpp)
+    void render();
+    std::optional<EventLine> eventLine() const;
+    std::string shorten(const std::string& s) const;
+
+    // ------------------------------------------------------------ announcements (announce/announcer.cpp)
+    void announceIfChanged(const PomodoroState& state, const Position& pos);
+    void notify(const std::string& title, const std::string& body);
+    void notice(const std::string& title, const std::string& text);
+
+    // ------------------------------------------------------------ menu (shell/menu.cpp)
+    void menuNeedsUpdate(std::vector<MenuItem>& items) override;
+    void menuItemChosen(const MenuItem& item) override;
+
+    Platform& platform() { return platform_; }
+
+private:
+    Platform& platform_;
+
+public:
+    // The 26 fields, in declaration order. Dates are seconds since the Unix epoch.
+    const std::string base;                  //  1 service base URL
+    const std::string tokenPath;             //  2 "~/.config/orvela/token", expanded
+    const double pollEvery = 15;             //  3 seconds between timer fetches
+    const double agendaEvery = 60;           //  4 seconds between agenda fetches
+    const double updateEvery = 21600;        //  5 seconds between update checks
+    const std::string appVersion;            //  6 "CFBundleShortVersionString" or "?"
+    const std::int64_t appBuild;             //  7 "CFBundleVersion" as an integer, else 0
+    std::optional<ReleaseInfo> update;       //  8 newer release on offer
+    bool updating = false;                   //  9 an installation is running
+    Date lastUpdateCheck = kDistantPast;     // 10
+    const double nextWithin = 86400000;      // 11 ms the title looks ahead for events
+    const std::int64_t titleLength = 22;     // 12 longest title shown uncut
+    StatusItem* item = nullptr;              // 13 created at launch, owned by the platform
+    std::optional<PomodoroState> state;      // 14 latest timer state; absent: no timer
+    std::optional<std::string> token;        // 15 access token as last read or obtained
+    std::optional<std::string> problem;      // 16 shown instead of the timer
+    bool loadedOnce = false;                 // 17 a timer answer has been applied
+    Date lastFetch = kDistantPast;           // 18
+    std::vector<AgendaItem> agenda;          // 19
+    std::optional<std::string> agendaToday;  // 20
+    Date lastAgendaFetch = kDistantPast;     // 21
+    Date lastAction = kDistantPast;          // 22 last timer command sent from this client
+    std::optional<std::int64_t> lastIndex;   // 23 phase index at the last announcement check
+    std::optional<double> lastTaskStart;     // 24 startedAt at the last announcement check
+    std::string shownTitle;                  // 25 plain text of the title as last drawn
+    std::optional<PendingLogin> pendingLogin;  // 26 device login in progress
+};
+
+// "12" and "+12" read as 12; anything else that is not a whole decimal integer reads as 0.
+std::int64_t parseBuildNumber(const std::optional<std::string>& raw);
+
+}  // namespace orvela

@@ -1,0 +1,238 @@
+// Every operation the core asks of the operating system, in the core's own terms.
+//
+// The core (model, client, account, shell, announce, update) reaches the desktop only through
+// this interface. The Qt adapter implements it for real; tests use a fake with virtual time.
+// Everything runs on one thread: every callback handed to the platform is invoked later on the
+// main loop, never from inside the call that registered it and never from another thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvela {
+
+// ---------------------------------------------------------------- status item
+
+enum class TitleColour { None, Red, Green, Secondary };
+
+struct TitlePart {
+    std::string text;
+    TitleColour colour = TitleColour::None;
+    bool operator==(const TitlePart&) const = default;
+};
+
+// ---------------------------------------------------------------- menu model
+
+// What a menu item does when chosen. The core routes it back to the App method of that name.
+enum class MenuAction {
+    None,
+    Connect,
+    AskToken,
+    Disconnect,
+    OpenLoginPage,
+    CancelLogin,
+    Pause,
+    Resume,
+    Skip,
+    Stop,
+    Extend,
+    Refresh,
+    Quit,
+    CheckUpdatesNow,
+    InstallUpdate,
+    OpenPlanner,
+    OpenAppsSettings,
+    OpenDay,
+    ToggleLogin,
+};
+
+struct MenuItem {
+    enum class Kind { Item, Separator, SectionHeader };
+    Kind kind = Kind::Item;
+    std::string title;
+    MenuAction action = MenuAction::None;
+    std::string key;  // one lower-case letter; the adapter adds the platform's usual modifier
+    bool enabled = true;
+    bool checked = false;
+    std::string tooltip;
+    std::optional<std::string> represented;  // the represented object, when it is a text
+    std::optional<std::vector<MenuItem>> submenu;
+
+    bool operator==(const MenuItem&) const = default;
+};
+
+// The menu's owner: asked to fill the model each time the menu opens, told which item was chosen.
+class MenuDelegate {
+public:
+    virtual ~MenuDelegate() = default;
+    // Called just before the menu is shown; `items` arrives empty and is filled from scratch.
+    virtual void menuNeedsUpdate(std::vector<MenuItem>& items) = 0;
+    // Called on the main loop after the user chose an item of the last model built.
+    virtual void menuItemChosen(const MenuItem& item) = 0;
+};
+
+// The single status item in the desktop's status bar (menu bar, system tray).
+class StatusItem {
+public:
+    virtual ~StatusItem() = default;
+    // False when the item cannot show a title at all; the title code then does nothing.
+    virtual bool hasButton() const = 0;
+    // Replaces the whole title. The core calls it only when the plain text changed.
+    virtual void setTitle(const std::vector<TitlePart>& parts) = 0;
+    // Set on every render, whether or not the title changed.
+    virtual void setTooltip(const std::string& tooltip) = 0;
+    // The delegate outlives the item (both belong to the App for the life of the process).
+    virtual void setMenuDelegate(MenuDelegate* delegate) = 0;
+};
+
+// ---------------------------------------------------------------- HTTP
+
+enum class CachePolicy { UseProtocolDefault, IgnoreLocalData };
+
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;  // exactly these, in order
+    std::optional<std::string> body;
+    double timeoutSeconds = 10.0;  // the longest the transfer may wait without receiving data
+    CachePolicy cache = CachePolicy::UseProtocolDefault;
+};
+
+struct HttpResponse {
+    bool transportOk = false;  // false: nothing usable came back (refused, timed out, TLS, ...)
+    int status = 0;            // the HTTP status; 0 when there was no HTTP answer
+    std::string body;          // the bytes exactly as received
+    std::string error;         // the platform's description when transportOk is false
+};
+
+struct DownloadResult {
+    std::optional<std::string> path;  // the downloaded file, present on success
+    std::string error;                // the platform's description otherwise
+};
+
+// ---------------------------------------------------------------- alerts
+
+enum class AlertStyle { Warning, Informational };
+
+struct SecureField {
+    std::string placeholder;
+    std::string text;  // pre-filled text
+};
+
+struct Alert {
+    std::string message;
+    std::string informative;
+    AlertStyle style = AlertStyle::Warning;
+    std::vector<std::string> buttons;  // in order of addition; the first is the default
+    std::optional<SecureField> field;  // a masked single-line field of 320 x 24 with focus
+};
+
+struct AlertAnswer {
+    int button = 0;         // position of the pressed button; closing counts as the last one
+    std::string fieldText;  // what the field held when the alert closed
+};
+
+// ---------------------------------------------------------------- notifications
+
+struct Notification {
+    std::string identifier;  // a later notification with the same identifier replaces this one
+    std::string title;
+    std::string body;
+    std::optional<std::string> sound;  // a sound name, or none for a silent notification
+};
+
+// ---------------------------------------------------------------- login item
+
+enum class LoginItemStatus { Enabled, NotRegistered, RequiresApproval, NotFound };
+
+// ---------------------------------------------------------------- processes
+
+struct ProcessResult {
+    std::optional<int> exitStatus;  // present when the program ran to its end
+    std::string launchError;        // the platform's description when it could not be started
+};
+
+// ---------------------------------------------------------------- the interface
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Clock. Wall-clock milliseconds since the Unix epoch with the fraction kept, and a
+    // monotonic reading in seconds that never jumps (for measuring, not for display).
+    virtual double wallClockMs() = 0;
+    virtual double monotonicSeconds() = 0;
+
+    // Main loop. The repeating timer keeps firing while a menu is open and is never stopped.
+    virtual void startRepeatingTimer(double intervalSeconds, std::function<void()> callback) = 0;
+    // Runs `callback` once, `delaySeconds` from now, on the main loop.
+    virtual void runAfter(double delaySeconds, std::function<void()> callback) = 0;
+
+    // HTTP. One client, the platform's default redirects, no cookies of our own. `done` is
+    // called exactly once, later, on the main loop; any number of requests may be in flight.
+    virtual void send(const HttpRequest& request, std::function<void(HttpResponse)> done) = 0;
+    // Downloads the body to a file of the platform's choosing; the status is not examined.
+    virtual void download(const HttpRequest& request,
+                          std::function<void(DownloadResult)> done) = 0;
+
+    // Status item. Created once, at launch, and owned by the platform for the process's life.
+    virtual StatusItem* createStatusItem() = 0;
+
+    // Alerts. Brings the app to the front, ignoring other applications.
+    virtual void activateApp() = 0;
+    // Runs a modal alert; the main loop keeps turning (timers, network) until it is answered.
+    virtual AlertAnswer runAlert(const Alert& alert) = 0;
+
+    // Clipboard: its plain text, if it holds any.
+    virtual std::optional<std::string> clipboardText() = 0;
+
+    // Notifications. Without a notification service these do nothing, silently.
+    virtual void requestNotificationAuthorisation() = 0;
+    virtual void postNotification(const Notification& notification) = 0;
+    // Plays a named event sound; an unknown name plays nothing.
+    virtual void playSound(const std::string& name) = 0;
+
+    // Workspace. An invalid URL is never handed to the desktop and never crashes.
+    virtual void openUrl(const std::string& url) = 0;
+    // Called on the main loop after the computer woke from sleep.
+    virtual void setWakeHandler(std::function<void()> handler) = 0;
+    // The computer's user-visible name, when it has one.
+    virtual std::optional<std::string> computerName() = 0;
+
+    // Launch at login. Register and unregister return the platform's error text on failure.
+    virtual LoginItemStatus loginItemStatus() = 0;
+    virtual std::optional<std::string> registerLoginItem() = 0;
+    virtual std::optional<std::string> unregisterLoginItem() = 0;
+
+    // App information.
+    virtual std::optional<std::string> userDefault(const std::string& key) = 0;
+    // "CFBundleShortVersionString" (version) and "CFBundleVersion" (build), raw.
+    virtual std::optional<std::string> bundleInfo(const std::string& key) = 0;
+    // The installed "ORVELA Timer.app" folder this process runs from, if any.
+    virtual std::optional<std::string> bundlePath() = 0;
+    virtual std::int64_t processId() = 0;
+    // The user's private temporary directory (never a world-writable one).
+    virtual std::string temporaryDirectory() = 0;
+    virtual std::string homeDirectory() = 0;
+
+    // Processes. runAndWait keeps the main loop turning while it waits.
+    virtual ProcessResult runAndWait(const std::string& path,
+                                     const std::vector<std::string>& arguments) = 0;
+    // Starts a program that outlives us, with exactly `environment`; returns an error text.
+    virtual std::optional<std::string> launchDetached(
+        const std::string& path, const std::vector<std::string>& arguments,
+        const std::map<std::string, std::string>& environment) = 0;
+
+    // System log: one line.
+    virtual void systemLog(const std::string& line) = 0;
+
+    // Asks the app to quit once control returns to the main loop.
+    virtual void terminate() = 0;
+};
+
+}  // namespace orvela

@@ -1,0 +1,1 @@
+// TEMPORARY: replaced by the Qt adapter

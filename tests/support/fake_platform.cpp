@@ -1,0 +1,186 @@
+#include "support/fake_platform.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orvela::test {
+
+namespace {
+// 2026-12-05 10:00:00 UTC: a fixed, ordinary starting moment for every test.
+constexpr double kStartMs = 1796464800000.0;
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+}  // namespace
+
+std::string plainText(const std::vector<TitlePart>& parts) {
+    std::string text;
+    for (const auto& part : parts) text += part.text;
+    return text;
+}
+
+std::string FakeStatusItem::plainTitle() const {
+    return titles.empty() ? std::string() : plainText(titles.back());
+}
+
+std::optional<std::string> SentRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : request.headers)
+        if (key == name) return value;
+    return std::nullopt;
+}
+
+FakePlatform::FakePlatform() : wallMs_(kStartMs) {}
+FakePlatform::~FakePlatform() = default;
+
+void FakePlatform::schedule(double delayS, std::function<void()> callback, double repeatS) {
+    scheduled_.push_back({monotonicS_ + std::max(0.0, delayS), nextSeq_++, std::move(callback), repeatS});
+}
+
+void FakePlatform::advance(double seconds) {
+    const double endS = monotonicS_ + std::max(0.0, seconds);
+    for (;;) {
+        auto next = std::min_element(scheduled_.begin(), scheduled_.end(),
+                                     [](const Scheduled& a, const Scheduled& b) {
+                                         return a.dueS != b.dueS ? a.dueS < b.dueS : a.seq < b.seq;
+                                     });
+        if (next == scheduled_.end() || next->dueS > endS) break;
+        Scheduled due = std::move(*next);
+        scheduled_.erase(next);
+        // Both clocks move together while the machine is awake.
+        wallMs_ += (due.dueS - monotonicS_) * 1000.0;
+        monotonicS_ = due.dueS;
+        if (due.repeatS > 0) scheduled_.push_back({due.dueS + due.repeatS, nextSeq_++, due.callback, due.repeatS});
+        due.callback();
+    }
+    wallMs_ += (endS - monotonicS_) * 1000.0;
+    monotonicS_ = endS;
+}
+
+void FakePlatform::wake() {
+    if (wakeHandler_) wakeHandler_();
+}
+
+void FakePlatform::startRepeatingTimer(double intervalSeconds, std::function<void()> callback) {
+    if (!(intervalSeconds > 0)) throw std::invalid_argument("repeating timer needs a positive interval");
+    ++repeatingTimers_;
+    schedule(intervalSeconds, std::move(callback), intervalSeconds);
+}
+
+void FakePlatform::runAfter(double delaySeconds, std::function<void()> callback) {
+    schedule(delaySeconds, std::move(callback), 0);
+}
+
+void FakePlatform::respondTo(const std::string& method, const std::string& urlSuffix,
+                             HttpResponse response, int times) {
+    scripts_.push_back({method, urlSuffix, std::move(response), times});
+}
+
+void FakePlatform::send(const HttpRequest& request, std::function<void(HttpResponse)> done) {
+    requests.push_back({request, std::move(done), false});
+    const std::size_t index = requests.size() - 1;
+    for (auto it = scripts_.rbegin(); it != scripts_.rend(); ++it) {
+        if (it->method != request.method || !endsWith(request.url, it->urlSuffix)) continue;
+        if (it->times == 0) continue;
+        if (it->times > 0) --it->times;
+        HttpResponse response = it->response;
+        runAfter(0, [this, index, response] { answer(index, response); });
+        return;
+    }
+}
+
+void FakePlatform::answer(std::size_t index, HttpResponse response) {
+    SentRequest& sent = requests.at(index);
+    if (sent.answered) throw std::logic_error("request answered twice");
+    sent.answered = true;
+    auto done = sent.done;  // the callback may send more requests and grow the vector
+    done(std::move(response));
+}
+
+std::vector<std::size_t> FakePlatform::pendingRequests() const {
+    std::vector<std::size_t> pending;
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        if (!requests[i].answered) pending.push_back(i);
+    return pending;
+}
+
+HttpResponse FakePlatform::ok(std::string body, int status) {
+    return HttpResponse{true, status, std::move(body), {}};
+}
+
+HttpResponse FakePlatform::noAnswer() { return HttpResponse{false, 0, {}, "Connection refused"}; }
+
+void FakePlatform::download(const HttpRequest& request, std::function<void(DownloadResult)> done) {
+    if (downloadHandler) {
+        DownloadResult result = downloadHandler(request);
+        runAfter(0, [done, result] { done(result); });
+        return;
+    }
+    downloads.push_back({request, std::move(done)});
+}
+
+StatusItem* FakePlatform::createStatusItem() {
+    if (!statusItem_) statusItem_ = std::make_unique<FakeStatusItem>();
+    return statusItem_.get();
+}
+
+AlertAnswer FakePlatform::runAlert(const Alert& alert) {
+    alerts.push_back(alert);
+    if (!alertAnswers.empty()) {
+        AlertAnswer answer = alertAnswers.front();
+        alertAnswers.pop_front();
+        return answer;
+    }
+    return AlertAnswer{static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1),
+                       alert.field ? alert.field->text : std::string()};
+}
+
+std::vector<MenuItem> FakePlatform::openMenu() {
+    std::vector<MenuItem> items;
+    if (statusItem_ && statusItem_->delegate) statusItem_->delegate->menuNeedsUpdate(items);
+    return items;
+}
+
+void FakePlatform::choose(const MenuItem& item) {
+    if (statusItem_ && statusItem_->delegate) statusItem_->delegate->menuItemChosen(item);
+}
+
+std::optional<std::string> FakePlatform::registerLoginItem() {
+    if (loginItemError) return loginItemError;
+    loginStatus = LoginItemStatus::Enabled;
+    return std::nullopt;
+}
+
+std::optional<std::string> FakePlatform::unregisterLoginItem() {
+    if (loginItemError) return loginItemError;
+    loginStatus = LoginItemStatus::NotRegistered;
+    return std::nullopt;
+}
+
+std::optional<std::string> FakePlatform::userDefault(const std::string& key) {
+    auto it = userDefaults.find(key);
+    if (it == userDefaults.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> FakePlatform::bundleInfo(const std::string& key) {
+    auto it = bundle.find(key);
+    if (it == bundle.end()) return std::nullopt;
+    return it->second;
+}
+
+ProcessResult FakePlatform::runAndWait(const std::string& path, const std::vector<std::string>& arguments) {
+    processRuns.push_back({path, arguments, {}});
+    if (runHandler) return runHandler(path, arguments);
+    return ProcessResult{0, {}};
+}
+
+std::optional<std::string> FakePlatform::launchDetached(const std::string& path,
+                                                        const std::vector<std::string>& arguments,
+                                                        const std::map<std::string, std::string>& environment) {
+    if (launchError) return launchError;
+    detachedLaunches.push_back({path, arguments, environment});
+    return std::nullopt;
+}
+
+}  // namespace orvela::test

@@ -1,0 +1,1 @@
+// TEMPORARY: replaced by the stand-in service
