@@ -21,8 +21,12 @@ double nowMs() {
     return installed ? installed() : systemWallClockMs();
 }
 
-double nowSeconds() { return nowMs() / 1000.0; }
+double nowSeconds() {
+    return nowMs() / 1000.0;
+}
 
-void setClockSource(std::function<double()> wallClockMs) { source() = std::move(wallClockMs); }
+void setClockSource(std::function<double()> wallClockMs) {
+    source() = std::move(wallClockMs);
+}
 
 }  // namespace orvela

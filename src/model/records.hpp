@@ -28,8 +28,8 @@ struct PomodoroState {
     std::int64_t taskId = 0;
     std::string title;
     std::vector<Phase> plan;
-    double startedAt = 0;                // ms since the Unix epoch
-    std::optional<double> pausedAt;      // ms since the Unix epoch; absent while running
+    double startedAt = 0;            // ms since the Unix epoch
+    std::optional<double> pausedAt;  // ms since the Unix epoch; absent while running
     bool operator==(const PomodoroState&) const = default;
 };
 

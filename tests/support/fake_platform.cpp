@@ -10,7 +10,8 @@ namespace {
 constexpr double kStartMs = 1796464800000.0;
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 }  // namespace
 
@@ -34,7 +35,8 @@ FakePlatform::FakePlatform() : wallMs_(kStartMs) {}
 FakePlatform::~FakePlatform() = default;
 
 void FakePlatform::schedule(double delayS, std::function<void()> callback, double repeatS) {
-    scheduled_.push_back({monotonicS_ + std::max(0.0, delayS), nextSeq_++, std::move(callback), repeatS});
+    scheduled_.push_back(
+        {monotonicS_ + std::max(0.0, delayS), nextSeq_++, std::move(callback), repeatS});
 }
 
 void FakePlatform::advance(double seconds) {
@@ -50,7 +52,8 @@ void FakePlatform::advance(double seconds) {
         // Both clocks move together while the machine is awake.
         wallMs_ += (due.dueS - monotonicS_) * 1000.0;
         monotonicS_ = due.dueS;
-        if (due.repeatS > 0) scheduled_.push_back({due.dueS + due.repeatS, nextSeq_++, due.callback, due.repeatS});
+        if (due.repeatS > 0)
+            scheduled_.push_back({due.dueS + due.repeatS, nextSeq_++, due.callback, due.repeatS});
         due.callback();
     }
     wallMs_ += (endS - monotonicS_) * 1000.0;
@@ -62,7 +65,8 @@ void FakePlatform::wake() {
 }
 
 void FakePlatform::startRepeatingTimer(double intervalSeconds, std::function<void()> callback) {
-    if (!(intervalSeconds > 0)) throw std::invalid_argument("repeating timer needs a positive interval");
+    if (!(intervalSeconds > 0))
+        throw std::invalid_argument("repeating timer needs a positive interval");
     ++repeatingTimers_;
     schedule(intervalSeconds, std::move(callback), intervalSeconds);
 }
@@ -108,7 +112,9 @@ HttpResponse FakePlatform::ok(std::string body, int status) {
     return HttpResponse{true, status, std::move(body), {}};
 }
 
-HttpResponse FakePlatform::noAnswer() { return HttpResponse{false, 0, {}, "Connection refused"}; }
+HttpResponse FakePlatform::noAnswer() {
+    return HttpResponse{false, 0, {}, "Connection refused"};
+}
 
 void FakePlatform::download(const HttpRequest& request, std::function<void(DownloadResult)> done) {
     if (downloadHandler) {
@@ -169,15 +175,16 @@ std::optional<std::string> FakePlatform::bundleInfo(const std::string& key) {
     return it->second;
 }
 
-ProcessResult FakePlatform::runAndWait(const std::string& path, const std::vector<std::string>& arguments) {
+ProcessResult FakePlatform::runAndWait(const std::string& path,
+                                       const std::vector<std::string>& arguments) {
     processRuns.push_back({path, arguments, {}});
     if (runHandler) return runHandler(path, arguments);
     return ProcessResult{0, {}};
 }
 
-std::optional<std::string> FakePlatform::launchDetached(const std::string& path,
-                                                        const std::vector<std::string>& arguments,
-                                                        const std::map<std::string, std::string>& environment) {
+std::optional<std::string> FakePlatform::launchDetached(
+    const std::string& path, const std::vector<std::string>& arguments,
+    const std::map<std::string, std::string>& environment) {
     if (launchError) return launchError;
     detachedLaunches.push_back({path, arguments, environment});
     return std::nullopt;

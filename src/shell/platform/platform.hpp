@@ -177,8 +177,7 @@ public:
     // called exactly once, later, on the main loop; any number of requests may be in flight.
     virtual void send(const HttpRequest& request, std::function<void(HttpResponse)> done) = 0;
     // Downloads the body to a file of the platform's choosing; the status is not examined.
-    virtual void download(const HttpRequest& request,
-                          std::function<void(DownloadResult)> done) = 0;
+    virtual void download(const HttpRequest& request, std::function<void(DownloadResult)> done) = 0;
 
     // Status item. Created once, at launch, and owned by the platform for the process's life.
     virtual StatusItem* createStatusItem() = 0;
