@@ -1,0 +1,77 @@
+// Keeping the local copy of the service's timer in step, and sending the user's commands.
+//
+// What the user sees about the connection is the pair (problem, loadedOnce): before the first
+// usable answer every failure shows "no connection"; after it a lost connection is silent and
+// the last known timer keeps counting down locally. Answers are applied in the order they
+// arrive, whatever the order the requests went out in: the last answer decides.
+//
+// The continuations capture `this`; the App lives for the whole process and so outlives every
+// request it starts.
+#include "model/clock.hpp"
+#include "shell/app.hpp"
+
+namespace orvela {
+
+namespace {
+const char* const kNoToken = "Нет токена ORVELA";
+const char* const kTokenRefused = "Токен отклонён — создайте новый";
+const char* const kNoConnection = "Нет связи с ORVELA";
+
+constexpr int kUnauthorized = 401;
+constexpr int kConflict = 409;
+}  // namespace
+
+void App::fetch() {
+    lastFetch = nowSeconds();
+    // The file is authoritative: a token written or removed by anyone is noticed here.
+    token = readToken();
+    if (!token) {
+        problem = kNoToken;
+        render();
+        return;
+    }
+    request("/api/ext/pomodoro", "GET", std::nullopt,
+            [this](int code, std::optional<Reply> reply) { apply(code, reply); });
+}
+
+void App::apply(int code, const std::optional<Reply>& reply) {
+    if (code == 200 && reply) {
+        // A decodable 200 is the truth about the timer, whatever its success flag says.
+        problem.reset();
+        loadedOnce = true;
+        state = reply->state;
+    } else if (code == kUnauthorized) {
+        problem = kTokenRefused;
+    } else if (!loadedOnce) {
+        problem = kNoConnection;
+    }
+    render();
+}
+
+void App::act(const std::string& action) {
+    lastAction = nowSeconds();
+    request("/api/ext/pomodoro/" + action, "POST", std::nullopt,
+            [this](int code, std::optional<Reply> reply) {
+                // A conflict means our picture of the timer is stale: reload it instead.
+                if (code == kConflict) return fetch();
+                apply(code, reply);
+            });
+}
+
+void App::pause() {
+    act("pause");
+}
+void App::resume() {
+    act("resume");
+}
+void App::skip() {
+    act("skip");
+}
+void App::stop() {
+    act("stop");
+}
+void App::extend() {
+    act("extend");
+}
+
+}  // namespace orvela
