@@ -1,0 +1,156 @@
+// The user-facing side of the account connection: the prompt offering the two ways to connect,
+// the dialog for a token pasted from the site, its check against the service, and the
+// disconnection.
+//
+// A pasted token is stored only after the service has accepted it, so a typo never replaces a
+// working token. Every failure brings the dialog back with the reason as its message, and an
+// already stored token stays in the file and in `token` throughout.
+#include <string>
+
+#include "account/token_store.hpp"
+#include "shell/app.hpp"
+
+namespace orvela {
+
+namespace {
+
+const char* const kConnectTitle = "Подключите ORVELA";
+const char* const kEmptyEntry = "Вставьте токен";
+const char* const kTokenRefused = "Токен не подошёл — скопируйте его заново или создайте новый";
+const char* const kNoConnection = "Нет связи с ORVELA — проверьте интернет и попробуйте ещё раз";
+const char* const kSaveFailed = "Не удалось сохранить токен: ";
+const char* const kNoToken = "Нет токена ORVELA";
+
+// The service's tokens begin so; only the clipboard pre-fill looks at it.
+const char* const kTokenPrefix = "orvela_";
+
+constexpr int kOk = 200;
+constexpr int kUnauthorized = 401;
+
+const char* const kTokenHowTo =
+    "1. Откройте на сайте Настройки → 📱 Приложения.\n"
+    "2. Нажмите «Создать токен для Mac» и скопируйте его.\n"
+    "3. Вставьте сюда.\n"
+    "\n"
+    "Токен даёт приложению доступ к таймеру помодоро и расписанию. Отозвать его можно там же, "
+    "в настройках.";
+
+// What the dialog's field starts with: a token-shaped text on the clipboard, trimmed, so that
+// a user coming back from the site only has to press "Подключить".
+std::string clipboardToken(const std::optional<std::string>& clipboard) {
+    if (!clipboard) return {};
+    std::optional<std::string> text = tokenFromText(*clipboard);
+    if (!text || !text->starts_with(kTokenPrefix)) return {};
+    return *text;
+}
+
+}  // namespace
+
+void App::connect() {
+    platform_.activateApp();
+    Alert alert;
+    alert.message = kConnectTitle;
+    alert.informative =
+        "Откроется сайт ORVELA с кодом — проверьте, что он совпадает с кодом в меню приложения, "
+        "и нажмите «Подключить». Если вы не вошли на сайт, сначала войдите.";
+    alert.style = AlertStyle::Warning;
+    alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
+    switch (platform_.runAlert(alert).button) {
+        case 0:
+            startDeviceLogin();
+            break;
+        case 1:
+            askToken(std::nullopt);
+            break;
+        default:
+            break;
+    }
+}
+
+void App::askToken() {
+    askToken(std::nullopt);
+}
+
+void App::askToken(const std::optional<std::string>& error) {
+    std::optional<std::string> message = error;
+    // An empty entry brings the dialog straight back; looping here rather than recursing keeps
+    // the stack flat however often that happens.
+    for (;;) {
+        platform_.activateApp();
+        Alert alert;
+        alert.message = message.value_or(kConnectTitle);
+        alert.informative = kTokenHowTo;
+        alert.style = message ? AlertStyle::Warning : AlertStyle::Informational;
+        alert.field = SecureField{"orvela_…", clipboardToken(platform_.clipboardText())};
+        alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
+        const AlertAnswer answer = platform_.runAlert(alert);
+        switch (answer.button) {
+            case 0:
+                // Any non-empty text goes to the service, which alone knows whether it is a token.
+                if (std::optional<std::string> entered = tokenFromText(answer.fieldText)) {
+                    verifyAndSave(*entered);
+                    return;
+                }
+                message = kEmptyEntry;
+                continue;
+            case 1:
+                openToken();
+                // Back by the time the user returns from the browser with a fresh token.
+                platform_.runAfter(1.0, [] {
+                    if (App::shared) App::shared->askToken(std::nullopt);
+                });
+                return;
+            default:
+                return;
+        }
+    }
+}
+
+void App::openToken() {
+    platform_.openUrl(base + "/settings.html#mac-app");
+}
+
+void App::verifyAndSave(const std::string& candidate) {
+    // One authenticated read of the timer tells whether the service takes the token; the body
+    // does not matter, only the status.
+    request("/api/ext/pomodoro", "GET", candidate,
+            [this, candidate](int status, const std::optional<Reply>&) {
+                if (status == kOk) {
+                    if (auto failure = saveToken(candidate)) {
+                        askToken(kSaveFailed + *failure);
+                        return;
+                    }
+                    token = candidate;
+                    problem.reset();
+                    shownTitle.clear();  // the next render draws the title afresh
+                    fetch();
+                    fetchAgenda();
+                } else if (status == kUnauthorized) {
+                    askToken(kTokenRefused);
+                } else {
+                    askToken(kNoConnection);
+                }
+            });
+}
+
+void App::disconnect() {
+    Alert alert;
+    alert.message = "Отключить ORVELA?";
+    alert.informative =
+        "Токен будет удалён с этого Mac. На сайте он останется — отзовите его в настройках, "
+        "если больше не нужен.";
+    alert.style = AlertStyle::Warning;
+    alert.buttons = {"Отключить", "Отмена"};
+    platform_.activateApp();
+    if (platform_.runAlert(alert).button != 0) return;
+
+    // The service is not told: the token stays valid there until revoked on the site.
+    removeTokenFile(tokenPath);
+    token.reset();
+    state.reset();
+    agenda.clear();
+    problem = kNoToken;
+    render();
+}
+
+}  // namespace orvela
