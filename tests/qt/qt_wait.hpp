@@ -26,3 +26,36 @@ inline void spin(int ms) {
 }
 
 }  // namespace orvela::test
+
+#include <QByteArray>
+#include <QString>
+
+namespace orvela::test {
+
+// Sets (or, with a null value, unsets) an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value) : name_(name) {
+        had_ = qEnvironmentVariableIsSet(name);
+        old_ = qgetenv(name);
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toUtf8());
+    }
+    ~ScopedEnv() {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    bool had_ = false;
+    QByteArray old_;
+};
+
+}  // namespace orvela::test

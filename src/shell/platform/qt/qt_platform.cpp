@@ -1,1 +1,200 @@
-// TEMPORARY: replaced by the Qt adapter
+#include "qt_platform.hpp"
+
+#include <syslog.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGuiApplication>
+#include <QUrl>
+#include <chrono>
+#include <climits>
+#include <cmath>
+
+#include "alerts.hpp"
+#include "app_paths.hpp"
+#include "autostart.hpp"
+#include "desktop_notifications.hpp"
+#include "processes.hpp"
+#include "qt_http.hpp"
+#include "status_item.hpp"
+#include "wake_watcher.hpp"
+
+namespace orvela::qt {
+
+namespace {
+
+// Seconds from the core as a Qt timer interval: NaN and negatives are "now"; anything beyond
+// Qt's int milliseconds (about 24.8 days) waits that long instead.
+std::chrono::milliseconds timerInterval(double seconds) {
+    if (!(seconds > 0)) return std::chrono::milliseconds(0);
+    const double ms = std::round(seconds * 1000.0);
+    if (ms >= static_cast<double>(INT_MAX)) return std::chrono::milliseconds(INT_MAX);
+    return std::chrono::milliseconds(static_cast<int>(ms));
+}
+
+constexpr int kClockCheckMs = 5000;
+
+}  // namespace
+
+QtPlatform::QtPlatform()
+    : http_(std::make_unique<HttpClient>()),
+      notifications_(std::make_unique<DesktopNotifications>(QDBusConnection::sessionBus())),
+      sounds_(std::make_unique<EventSounds>()),
+      wake_(std::make_unique<WakeWatcher>([this] { return wallClockMs() / 1000.0; },
+                                          [this] { return monotonicSeconds(); })) {}
+
+QtPlatform::~QtPlatform() = default;
+
+double QtPlatform::wallClockMs() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double, std::milli>(now).count();
+}
+
+double QtPlatform::monotonicSeconds() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(now).count();
+}
+
+void QtPlatform::startRepeatingTimer(double intervalSeconds, std::function<void()> callback) {
+    auto timer = std::make_unique<QTimer>();
+    // Precise: the countdown shows whole seconds, and a coarse timer's 5 % slack would let
+    // a second be skipped now and then. QMenu runs a nested loop, so it keeps firing there.
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(timerInterval(intervalSeconds));
+    QObject::connect(timer.get(), &QTimer::timeout, &context_, std::move(callback));
+    timer->start();
+    repeating_.push_back(std::move(timer));
+}
+
+void QtPlatform::runAfter(double delaySeconds, std::function<void()> callback) {
+    QTimer::singleShot(timerInterval(delaySeconds), Qt::PreciseTimer, &context_,
+                       std::move(callback));
+}
+
+void QtPlatform::send(const HttpRequest& request, std::function<void(HttpResponse)> done) {
+    http_->send(request, std::move(done));
+}
+
+void QtPlatform::download(const HttpRequest& request, std::function<void(DownloadResult)> done) {
+    http_->download(request, QString::fromStdString(temporaryDirectory()), std::move(done));
+}
+
+StatusItem* QtPlatform::createStatusItem() {
+    if (!statusItem_) statusItem_ = std::make_unique<QtStatusItem>();
+    return statusItem_.get();
+}
+
+void QtPlatform::activateApp() {
+    // Nothing to do yet: the app has no window of its own, and each alert raises and
+    // activates itself as it opens (runAlert).
+}
+
+AlertAnswer QtPlatform::runAlert(const Alert& alert) {
+    return runMessageBox(alert);
+}
+
+std::optional<std::string> QtPlatform::clipboardText() {
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty()) return std::nullopt;
+    return text.toStdString();
+}
+
+void QtPlatform::requestNotificationAuthorisation() {
+    // A freedesktop notification server asks nobody: posting is always allowed, and the user
+    // silences apps in the server's own settings. Learning the server's capabilities now
+    // spares the first notification the wait.
+    notifications_->probe();
+}
+
+void QtPlatform::postNotification(const Notification& notification) {
+    notifications_->post(notification);
+}
+
+void QtPlatform::playSound(const std::string& name) {
+    sounds_->play(name);
+}
+
+void QtPlatform::openUrl(const std::string& url) {
+    const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.scheme().isEmpty()) return;
+    QDesktopServices::openUrl(parsed);
+}
+
+void QtPlatform::setWakeHandler(std::function<void()> handler) {
+    wake_->setHandler(std::move(handler));
+    wake_->listenToLogind(QDBusConnection::systemBus());
+    wake_->watchClocks(kClockCheckMs);
+}
+
+std::optional<std::string> QtPlatform::computerName() {
+    return computerNameFrom(QStringLiteral("/etc/machine-info"));
+}
+
+LoginItemStatus QtPlatform::loginItemStatus() {
+    return Autostart(Autostart::userEntryPath(), QCoreApplication::applicationFilePath()).status();
+}
+
+std::optional<std::string> QtPlatform::registerLoginItem() {
+    return Autostart(Autostart::userEntryPath(), QCoreApplication::applicationFilePath()).enable();
+}
+
+std::optional<std::string> QtPlatform::unregisterLoginItem() {
+    return Autostart(Autostart::userEntryPath(), QCoreApplication::applicationFilePath()).disable();
+}
+
+std::optional<std::string> QtPlatform::userDefault(const std::string& key) {
+    return userDefaultFrom(QString::fromStdString(key), QCoreApplication::arguments(),
+                           settingsFile());
+}
+
+std::optional<std::string> QtPlatform::bundleInfo(const std::string& key) {
+    if (key == "CFBundleShortVersionString") return std::string(ORVELA_VERSION);
+    if (key == "CFBundleVersion") return std::string(ORVELA_BUILD);
+    return std::nullopt;
+}
+
+std::optional<std::string> QtPlatform::bundlePath() {
+    return bundlePathFor(QCoreApplication::applicationFilePath());
+}
+
+std::int64_t QtPlatform::processId() {
+    return QCoreApplication::applicationPid();
+}
+
+std::string QtPlatform::temporaryDirectory() {
+    return privateTemporaryDirectory().toStdString();
+}
+
+std::string QtPlatform::homeDirectory() {
+    return QDir::homePath().toStdString();
+}
+
+ProcessResult QtPlatform::runAndWait(const std::string& path,
+                                     const std::vector<std::string>& arguments) {
+    return qt::runAndWait(path, arguments);
+}
+
+std::optional<std::string> QtPlatform::launchDetached(
+    const std::string& path, const std::vector<std::string>& arguments,
+    const std::map<std::string, std::string>& environment) {
+    return qt::launchDetached(path, arguments, environment);
+}
+
+void QtPlatform::systemLog(const std::string& line) {
+    static const bool opened = [] {
+        openlog("orvela-timer", LOG_PID, LOG_USER);
+        return true;
+    }();
+    (void)opened;
+    syslog(LOG_NOTICE, "%s", line.c_str());
+}
+
+void QtPlatform::terminate() {
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+}  // namespace orvela::qt

@@ -1,0 +1,94 @@
+#include "alerts.hpp"
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <vector>
+
+namespace orvela::qt {
+
+namespace {
+
+// Puts the field between the texts and the buttons. QMessageBox rebuilds its grid whenever a
+// text or the icon changes, so this runs last, once everything else is set.
+void placeField(QMessageBox& box, QLineEdit* field) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* buttons = box.findChild<QDialogButtonBox*>();
+    const int index = grid && buttons ? grid->indexOf(buttons) : -1;
+    if (index < 0) {
+        // An unexpected layout: keep the field usable rather than lose it.
+        if (box.layout()) box.layout()->addWidget(field);
+        return;
+    }
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+    grid->removeWidget(buttons);
+    // The texts' column: the last one, after the icon and its spacer.
+    grid->addWidget(field, row, grid->columnCount() - 1, 1, 1, Qt::AlignLeft);
+    grid->addWidget(buttons, row + 1, column, rowSpan, columnSpan);
+}
+
+}  // namespace
+
+AlertAnswer runMessageBox(const Alert& alert) {
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("ORVELA Timer"));
+    box.setIcon(alert.style == AlertStyle::Warning ? QMessageBox::Warning
+                                                   : QMessageBox::Information);
+    // Texts may carry what the service sent (task titles, errors): never read them as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(alert.message));
+    box.setInformativeText(QString::fromStdString(alert.informative));
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
+
+    std::vector<std::string> titles = alert.buttons;
+    // An alert without buttons gets the platform's single default one.
+    if (titles.empty()) titles.push_back("OK");
+    std::vector<QPushButton*> buttons;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        // The first accepts and the last (the one that does nothing) rejects, so Enter and
+        // Escape mean what they should; the answer is told by pointer, not by role.
+        const auto role = i == 0                   ? QMessageBox::AcceptRole
+                          : i + 1 == titles.size() ? QMessageBox::RejectRole
+                                                   : QMessageBox::ActionRole;
+        buttons.push_back(box.addButton(QString::fromStdString(titles[i]), role));
+    }
+    box.setDefaultButton(buttons.front());
+    box.setEscapeButton(buttons.back());
+
+    QPointer<QLineEdit> field;
+    if (alert.field) {
+        field = new QLineEdit(&box);
+        field->setObjectName(QLatin1String(kAlertFieldName));
+        field->setEchoMode(QLineEdit::Password);
+        field->setFixedSize(320, 24);
+        field->setPlaceholderText(QString::fromStdString(alert.field->placeholder));
+        field->setText(QString::fromStdString(alert.field->text));
+        placeField(box, field);
+        // After setDefaultButton, which takes the focus for the button.
+        field->setFocus(Qt::OtherFocusReason);
+    }
+
+    // The app has no window of its own: bring the alert itself to the front.
+    box.show();
+    box.raise();
+    box.activateWindow();
+    box.exec();
+
+    AlertAnswer answer;
+    answer.button = static_cast<int>(buttons.size()) - 1;
+    QAbstractButton* pressed = box.clickedButton();
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (buttons[i] == pressed) answer.button = static_cast<int>(i);
+    }
+    if (field) answer.fieldText = field->text().toStdString();
+    return answer;
+}
+
+}  // namespace orvela::qt

@@ -1,0 +1,99 @@
+#include "autostart.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include "app_paths.hpp"
+
+namespace orvela::qt {
+
+QString desktopExecArgument(const QString& argument) {
+    // Inside a quoted argument, ", `, $ and \ take a backslash ...
+    QString quoted = QStringLiteral("\"");
+    for (QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
+        quoted += c;
+    }
+    quoted += u'"';
+    // ... a literal percent sign is doubled so it is no field code ...
+    quoted.replace(u'%', QStringLiteral("%%"));
+    // ... and the whole value is then a desktop-entry string, whose own escapes come on top.
+    QString value;
+    for (QChar c : quoted) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else
+            value += c;
+    }
+    return value;
+}
+
+Autostart::Autostart(QString entryPath, QString executable)
+    : entryPath_(std::move(entryPath)), executable_(std::move(executable)) {}
+
+QString Autostart::userEntryPath() {
+    return configHome() + QStringLiteral("/autostart/orvela-timer.desktop");
+}
+
+LoginItemStatus Autostart::status() const {
+    QFile file(entryPath_);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return LoginItemStatus::NotRegistered;
+    // The session skips an entry marked Hidden (how a user "deletes" a system-wide one), and
+    // GNOME's settings switch it off with X-GNOME-Autostart-enabled=false.
+    bool inMainGroup = false;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.startsWith(u'[')) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMainGroup) continue;
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("Hidden") && value == QLatin1String("true"))
+            return LoginItemStatus::NotRegistered;
+        if (key == QLatin1String("X-GNOME-Autostart-enabled") && value == QLatin1String("false"))
+            return LoginItemStatus::NotRegistered;
+    }
+    return LoginItemStatus::Enabled;
+}
+
+std::optional<std::string> Autostart::enable() const {
+    const QString folder = QFileInfo(entryPath_).absolutePath();
+    if (!QDir().mkpath(folder)) return (QStringLiteral("Cannot create ") + folder).toStdString();
+    // Written whole or not at all: a half-written entry would start nothing, or worse.
+    QSaveFile file(entryPath_);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return file.errorString().toStdString();
+    QTextStream out(&file);
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Version=1.5\n"
+        << "Name=ORVELA Timer\n"
+        << "Exec=" << desktopExecArgument(executable_) << "\n"
+        << "Terminal=false\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    if (!file.commit()) return file.errorString().toStdString();
+    return std::nullopt;
+}
+
+std::optional<std::string> Autostart::disable() const {
+    QFile file(entryPath_);
+    if (!file.exists()) return std::nullopt;
+    if (!file.remove()) return file.errorString().toStdString();
+    return std::nullopt;
+}
+
+}  // namespace orvela::qt

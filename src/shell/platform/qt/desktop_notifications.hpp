@@ -1,0 +1,60 @@
+// Desktop notifications over org.freedesktop.Notifications, and event sounds by libcanberra.
+#pragma once
+
+#include <QDBusConnection>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <optional>
+
+#include "shell/platform/platform.hpp"
+
+struct ca_context;
+
+namespace orvela::qt {
+
+// The freedesktop sound-theme name for one of the app's sound names ("Glass", "Glass.aiff").
+QString freedesktopSoundName(const std::string& name);
+
+class DesktopNotifications final : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopNotifications(QDBusConnection bus, QObject* parent = nullptr);
+
+    // Asks the server for its capabilities ahead of the first notification; harmless when
+    // there is no server.
+    void probe();
+    // Posts, or replaces the notification last posted under the same identifier.
+    void post(const Notification& notification);
+
+private:
+    void sendNext();
+
+    QDBusConnection bus_;
+    enum class Capabilities { Unknown, Asking, Known } capabilities_ = Capabilities::Unknown;
+    bool soundCapable_ = false;
+    bool probeFailed_ = false;
+    // One Notify at a time: the id the server returns for an identifier must be known before
+    // the next notification under it goes out, or it would appear beside its predecessor.
+    bool sending_ = false;
+    std::deque<Notification> queue_;
+    QHash<QString, uint> lastIds_;
+};
+
+class EventSounds final {
+public:
+    EventSounds() = default;
+    ~EventSounds();
+    EventSounds(const EventSounds&) = delete;
+    EventSounds& operator=(const EventSounds&) = delete;
+
+    // Plays the themed event sound; without a sound server or such a sound, nothing happens.
+    void play(const std::string& name);
+
+private:
+    ca_context* context_ = nullptr;
+    bool failed_ = false;
+};
+
+}  // namespace orvela::qt

@@ -1,0 +1,68 @@
+// The status item of the Qt adapter.
+//
+// Where a StatusNotifierItem host runs (a watcher is on the session bus), the title is the
+// item's text label, next to a square state glyph, and the menu is exported over dbusmenu.
+// Elsewhere an XEmbed QSystemTrayIcon shows the same glyph, the title and tooltip as its tooltip,
+// and the same menu model rendered into a QMenu. The item follows the watcher coming and going.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "shell/platform/platform.hpp"
+#include "status_glyph.hpp"
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace orvela::qt {
+
+class DBusMenuExporter;
+class StatusNotifierItem;
+
+class QtStatusItem : public QObject, public orvela::StatusItem {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kMenuPath = "/MenuBar";
+
+    explicit QtStatusItem(QObject* parent = nullptr);
+    ~QtStatusItem() override;
+
+    bool hasButton() const override { return true; }
+    void setTitle(const std::vector<TitlePart>& parts) override;
+    void setTooltip(const std::string& tooltip) override;
+    void setMenuDelegate(MenuDelegate* delegate) override;
+
+    // What the desktop sees, for the adapter's own checks and tests.
+    StatusNotifierItem* notifierItem() const { return sni_; }
+    DBusMenuExporter* menuExporter() const { return menu_; }
+    // Present once the fallback was needed; shown only while no watcher shows the item.
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    bool usesFallback() const { return fallback_; }
+
+private:
+    std::vector<MenuItem> buildMenu();
+    // Hands a chosen item to the delegate on a later turn of the main loop, after the menu (or
+    // the D-Bus call that carried the click) is done.
+    void deliver(const MenuItem& item);
+    void setFallback(bool on);
+    void updateTrayIcon();
+    void updateTrayToolTip();
+
+    MenuDelegate* delegate_ = nullptr;
+    DBusMenuExporter* menu_ = nullptr;
+    StatusNotifierItem* sni_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    std::unique_ptr<QMenu> trayMenu_;
+    bool fallback_ = false;
+    QString label_;
+    QString tooltip_;
+    GlyphState glyph_;
+    std::vector<QImage> glyphImages_;
+};
+
+}  // namespace orvela::qt

@@ -1,0 +1,196 @@
+#include "status_notifier_item.hpp"
+
+#include <unistd.h>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QtEndian>
+#include <utility>
+
+namespace orvela::qt {
+
+// ---------------------------------------------------------------- marshalling
+
+QDBusArgument& operator<<(QDBusArgument& arg, const SniIcon& icon) {
+    arg.beginStructure();
+    arg << icon.width << icon.height << icon.bytes;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, SniIcon& icon) {
+    arg.beginStructure();
+    arg >> icon.width >> icon.height >> icon.bytes;
+    arg.endStructure();
+    return arg;
+}
+
+QDBusArgument& operator<<(QDBusArgument& arg, const SniToolTip& tip) {
+    arg.beginStructure();
+    arg << tip.iconName << tip.icons << tip.title << tip.description;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, SniToolTip& tip) {
+    arg.beginStructure();
+    arg >> tip.iconName >> tip.icons >> tip.title >> tip.description;
+    arg.endStructure();
+    return arg;
+}
+
+void registerStatusNotifierTypes() {
+    static const bool registered = [] {
+        qDBusRegisterMetaType<SniIcon>();
+        qDBusRegisterMetaType<SniIconList>();
+        qDBusRegisterMetaType<SniToolTip>();
+        qRegisterMetaType<SniIconList>("orvela::qt::SniIconList");
+        return true;
+    }();
+    (void)registered;
+}
+
+SniIcon sniIconFrom(const QImage& image) {
+    // The protocol wants straight (not premultiplied) alpha, each pixel as bytes A, R, G, B.
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    SniIcon icon;
+    icon.width = argb.width();
+    icon.height = argb.height();
+    icon.bytes.resize(qsizetype(argb.width()) * argb.height() * 4);
+    auto* out = reinterpret_cast<uchar*>(icon.bytes.data());
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x, out += 4) qToBigEndian<quint32>(line[x], out);
+    }
+    return icon;
+}
+
+// ---------------------------------------------------------------- the item
+
+namespace {
+
+QString wellKnownName() {
+    // One name per item in this process, as the protocol suggests ("-<pid>-<n>").
+    static int counter = 0;
+    return QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(++counter);
+}
+
+}  // namespace
+
+StatusNotifierItem::StatusNotifierItem(QDBusConnection connection, QString menuPath,
+                                       QObject* parent)
+    : QObject(parent), connection_(std::move(connection)), menuPath_(std::move(menuPath)) {
+    registerStatusNotifierTypes();
+    if (!connection_.isConnected()) return;
+    exported_ = connection_.registerObject(QString::fromLatin1(kObjectPath), this,
+                                           QDBusConnection::ExportScriptableContents);
+    if (!exported_) return;
+    // Older watchers only accept a well-known name; the unique name still works for the rest.
+    serviceName_ = wellKnownName();
+    ownsServiceName_ = connection_.registerService(serviceName_);
+    if (!ownsServiceName_) serviceName_ = connection_.baseService();
+}
+
+StatusNotifierItem::~StatusNotifierItem() {
+    if (ownsServiceName_) connection_.unregisterService(serviceName_);
+    if (exported_) connection_.unregisterObject(QString::fromLatin1(kObjectPath));
+}
+
+void StatusNotifierItem::start() {
+    if (!exported_) {
+        setRegistered(false);
+        return;
+    }
+    const QString watcherService = QString::fromLatin1(kWatcherService);
+    watcher_ = new QDBusServiceWatcher(watcherService, connection_,
+                                       QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& newOwner) {
+                if (!newOwner.isEmpty()) {
+                    // A new (or restarted) watcher knows nothing of us yet.
+                    registerWithWatcher();
+                } else {
+                    ++attempt_;
+                    setRegistered(false);
+                }
+            });
+
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << watcherService;
+    const quint64 attempt = ++attempt_;
+    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(ask), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, attempt](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (attempt != attempt_) return;  // the owner-change signal came first
+                const QDBusPendingReply<bool> reply = *call;
+                if (!reply.isError() && reply.value())
+                    registerWithWatcher();
+                else
+                    setRegistered(false);
+            });
+}
+
+void StatusNotifierItem::registerWithWatcher() {
+    const QString watcherService = QString::fromLatin1(kWatcherService);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+        QStringLiteral("RegisterStatusNotifierItem"));
+    call << serviceName_;
+    const quint64 attempt = ++attempt_;
+    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, attempt](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                if (attempt != attempt_) return;
+                setRegistered(!answer->isError());
+            });
+}
+
+void StatusNotifierItem::setRegistered(bool registered) {
+    if (registered_ == registered) return;
+    registered_ = registered;
+    emit registeredChanged(registered);
+}
+
+SniToolTip StatusNotifierItem::toolTip() const {
+    return SniToolTip{QString(), {}, label_, toolTipText_};
+}
+
+QString StatusNotifierItem::labelGuide() const {
+    // Hosts reserve the guide's width so that the ticking label does not jostle its neighbours.
+    return QStringLiteral("🍅 25:00 · Название задачи");
+}
+
+void StatusNotifierItem::setLabel(const QString& label) {
+    if (label == label_) return;
+    label_ = label;
+    // GNOME's AppIndicator follows XAyatanaNewLabel; Xfce's sntray re-reads the label only on
+    // NewTitle or NewToolTip. The tooltip's title is the label too.
+    emit XAyatanaNewLabel(label_, labelGuide());
+    emit NewTitle();
+    emit NewToolTip();
+}
+
+void StatusNotifierItem::setToolTipText(const QString& text) {
+    if (text == toolTipText_) return;
+    toolTipText_ = text;
+    emit NewToolTip();
+}
+
+void StatusNotifierItem::setIcons(const QList<QImage>& images) {
+    icons_.clear();
+    for (const QImage& image : images) icons_.push_back(sniIconFrom(image));
+    emit NewIcon();
+}
+
+void StatusNotifierItem::ContextMenu(int, int) {}
+void StatusNotifierItem::Activate(int, int) {}
+void StatusNotifierItem::SecondaryActivate(int, int) {}
+void StatusNotifierItem::Scroll(int, const QString&) {}
+
+}  // namespace orvela::qt

@@ -1,0 +1,67 @@
+#include "tray_menu.hpp"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+#include <QString>
+
+namespace orvela::qt {
+
+namespace {
+
+// '&' marks a mnemonic in Qt; titles (agenda events, tasks) are shown as they are.
+QString menuText(const std::string& title) {
+    return QString::fromStdString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+std::optional<QKeySequence> shortcutFor(const std::string& key) {
+    if (key.size() != 1) return std::nullopt;
+    const char c = key.front();
+    if (c >= 'a' && c <= 'z') return QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_A + (c - 'a')));
+    if (c >= '0' && c <= '9') return QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + (c - '0')));
+    return std::nullopt;
+}
+
+}  // namespace
+
+void fillMenu(QMenu* menu, const std::vector<MenuItem>& items,
+              const std::function<void(const MenuItem&)>& chosen) {
+    // clear() leaves submenus made by an earlier fill alive as children; they go too.
+    const auto old = menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+    menu->clear();
+    for (QMenu* sub : old) sub->deleteLater();
+    menu->setToolTipsVisible(true);
+
+    for (const MenuItem& item : items) {
+        switch (item.kind) {
+            case MenuItem::Kind::Separator:
+                menu->addSeparator();
+                continue;
+            case MenuItem::Kind::SectionHeader:
+                menu->addSection(menuText(item.title));
+                continue;
+            case MenuItem::Kind::Item:
+                break;
+        }
+        QAction* action = nullptr;
+        if (item.submenu) {
+            auto* sub = new QMenu(menuText(item.title), menu);
+            fillMenu(sub, *item.submenu, chosen);
+            action = menu->addMenu(sub);
+        } else {
+            action = menu->addAction(menuText(item.title));
+            QObject::connect(action, &QAction::triggered, menu, [chosen, item] {
+                if (chosen) chosen(item);
+            });
+        }
+        action->setEnabled(item.enabled);
+        if (!item.tooltip.empty()) action->setToolTip(QString::fromStdString(item.tooltip));
+        if (auto shortcut = shortcutFor(item.key)) action->setShortcut(*shortcut);
+        if (item.action == MenuAction::ToggleLogin || item.checked) {
+            action->setCheckable(true);
+            action->setChecked(item.checked);
+        }
+    }
+}
+
+}  // namespace orvela::qt
