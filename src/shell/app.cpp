@@ -29,7 +29,8 @@ std::int64_t parseBuildNumber(const std::optional<std::string>& raw) {
 
 namespace {
 std::string expandTokenPath(Platform& platform) {
-    return (std::filesystem::path(platform.homeDirectory()) / ".config" / "orvela" / "token").string();
+    return (std::filesystem::path(platform.homeDirectory()) / ".config" / "orvela" / "token")
+        .string();
 }
 }  // namespace
 
@@ -63,11 +64,22 @@ void App::applicationDidFinishLaunching() {
     fetch();
     fetchAgenda();
     tick();
+    // The tick above has already started a check (lastUpdateCheck began in the distant past),
+    // so this one is the second; both apply the same manifest, and a release already on
+    // offer is not announced twice.
+    checkUpdates(false);
+    // Without a token, offer to connect once the status item has had a moment to appear.
+    if (!readToken()) {
+        platform_.runAfter(0.5, [] {
+            if (App::shared) App::shared->connect();
+        });
+    }
 }
 
 void App::tick() {
     if (nowSeconds() - lastFetch >= pollEvery) fetch();
     if (nowSeconds() - lastAgendaFetch >= agendaEvery) fetchAgenda();
+    if (nowSeconds() - lastUpdateCheck >= updateEvery) checkUpdates(false);
     render();
 }
 
@@ -76,6 +88,8 @@ void App::refresh() {
     fetchAgenda();
 }
 
-void App::quit() { platform_.terminate(); }
+void App::quit() {
+    platform_.terminate();
+}
 
 }  // namespace orvela

@@ -31,6 +31,9 @@ extern const char* const kDefaultBaseUrl;
 // Status title colours and parts, as render() builds them.
 using TitleParts = std::vector<TitlePart>;
 
+// A failed installation step (update/installer.hpp).
+struct UpdateError;
+
 struct EventLine {
     TitleParts parts;
     std::string tip;
@@ -53,7 +56,8 @@ public:
     void refresh();
     void quit();
 
-    // ------------------------------------------------------------ request layer (client/request.cpp)
+    // ------------------------------------------------------------ request layer
+    // (client/request.cpp)
     using ReplyHandler = std::function<void(int status, std::optional<Reply> reply)>;
     using BodyHandler = std::function<void(int status, std::optional<std::string> body)>;
     void request(const std::string& path, const std::string& method,
@@ -61,7 +65,8 @@ public:
     void postJSON(const std::string& path, const std::map<std::string, std::string>& body,
                   BodyHandler done);
 
-    // ------------------------------------------------------------ timer sync (client/timer_sync.cpp)
+    // ------------------------------------------------------------ timer sync
+    // (client/timer_sync.cpp)
     void fetch();
     void apply(int code, const std::optional<Reply>& reply);
     void act(const std::string& action);
@@ -74,17 +79,38 @@ public:
     // ------------------------------------------------------------ agenda (client/agenda_feed.cpp)
     void fetchAgenda();
 
-    // ------------------------------------------------------------ token store (account/token_store.cpp)
+    // ------------------------------------------------------------ token store
+    // (account/token_store.cpp)
     std::optional<std::string> readToken() const;
     // Returns the platform's description of the failure, or nothing on success.
     std::optional<std::string> saveToken(const std::string& newToken) const;
 
-    // ------------------------------------------------------------ status title (shell/status_title.cpp)
+    // ------------------------------------------------------------ device login
+    // (account/device_login.cpp)
+    void startDeviceLogin();
+    void pollLogin(const PendingLogin& login);
+    void openLoginPage();
+    void cancelLogin();
+    void loginFailed(const std::string& message);
+    void connected(const std::string& newToken);
+
+    // ------------------------------------------------------------ token dialog
+    // (account/token_dialog.cpp)
+    void connect();
+    void askToken(const std::optional<std::string>& error);
+    void askToken();
+    void openToken();
+    void verifyAndSave(const std::string& candidate);
+    void disconnect();
+
+    // ------------------------------------------------------------ status title
+    // (shell/status_title.cpp)
     void render();
     std::optional<EventLine> eventLine() const;
     std::string shorten(const std::string& s) const;
 
-    // ------------------------------------------------------------ announcements (announce/announcer.cpp)
+    // ------------------------------------------------------------ announcements
+    // (announce/announcer.cpp)
     void announceIfChanged(const PomodoroState& state, const Position& pos);
     void notify(const std::string& title, const std::string& body);
     void notice(const std::string& title, const std::string& text);
@@ -92,41 +118,70 @@ public:
     // ------------------------------------------------------------ menu (shell/menu.cpp)
     void menuNeedsUpdate(std::vector<MenuItem>& items) override;
     void menuItemChosen(const MenuItem& item) override;
+    std::vector<MenuItem> settingsMenu();
+    void toggleLogin();
+
+    // ------------------------------------------------------------ agenda section and links
+    // (shell/agenda_menu.cpp) The menu's item maker: appends an item and returns it for the caller
+    // to finish at once (the reference is only good until the next item is added).
+    using AddItem = std::function<MenuItem&(const std::string& title, MenuAction action,
+                                            const std::string& key)>;
+    void addAgenda(std::vector<MenuItem>& menu, const AddItem& add) const;
+    void openDay(const MenuItem& sender);
+    void openPlanner();
+    void openAppsSettings();
+
+    // ------------------------------------------------------------ updates
+    // (update/update_check.cpp, update/installer.cpp)
+    void checkUpdates(bool manual);
+    void checkUpdatesNow();
+    void installUpdate();
 
     Platform& platform() { return platform_; }
 
 private:
     Platform& platform_;
 
+    // Installation steps (update/installer.cpp); each yields the first failure, if any.
+    std::optional<UpdateError> installDownloaded(const ReleaseInfo& release,
+                                                 const DownloadResult& downloaded);
+    void installFailed(const UpdateError& error);
+    std::optional<UpdateError> run(const std::string& path,
+                                   const std::vector<std::string>& arguments);
+    std::optional<UpdateError> handOver(const std::string& fresh, const std::string& work);
+
 public:
     // The 26 fields, in declaration order. Dates are seconds since the Unix epoch.
-    const std::string base;                  //  1 service base URL
-    const std::string tokenPath;             //  2 "~/.config/orvela/token", expanded
-    const double pollEvery = 15;             //  3 seconds between timer fetches
-    const double agendaEvery = 60;           //  4 seconds between agenda fetches
-    const double updateEvery = 21600;        //  5 seconds between update checks
-    const std::string appVersion;            //  6 "CFBundleShortVersionString" or "?"
-    const std::int64_t appBuild;             //  7 "CFBundleVersion" as an integer, else 0
-    std::optional<ReleaseInfo> update;       //  8 newer release on offer
-    bool updating = false;                   //  9 an installation is running
-    Date lastUpdateCheck = kDistantPast;     // 10
-    const double nextWithin = 86400000;      // 11 ms the title looks ahead for events
-    const std::int64_t titleLength = 22;     // 12 longest title shown uncut
-    StatusItem* item = nullptr;              // 13 created at launch, owned by the platform
-    std::optional<PomodoroState> state;      // 14 latest timer state; absent: no timer
-    std::optional<std::string> token;        // 15 access token as last read or obtained
-    std::optional<std::string> problem;      // 16 shown instead of the timer
-    bool loadedOnce = false;                 // 17 a timer answer has been applied
-    Date lastFetch = kDistantPast;           // 18
-    std::vector<AgendaItem> agenda;          // 19
-    std::optional<std::string> agendaToday;  // 20
-    Date lastAgendaFetch = kDistantPast;     // 21
-    Date lastAction = kDistantPast;          // 22 last timer command sent from this client
-    std::optional<std::int64_t> lastIndex;   // 23 phase index at the last announcement check
-    std::optional<double> lastTaskStart;     // 24 startedAt at the last announcement check
-    std::string shownTitle;                  // 25 plain text of the title as last drawn
+    const std::string base;                    //  1 service base URL
+    const std::string tokenPath;               //  2 "~/.config/orvela/token", expanded
+    const double pollEvery = 15;               //  3 seconds between timer fetches
+    const double agendaEvery = 60;             //  4 seconds between agenda fetches
+    const double updateEvery = 21600;          //  5 seconds between update checks
+    const std::string appVersion;              //  6 "CFBundleShortVersionString" or "?"
+    const std::int64_t appBuild;               //  7 "CFBundleVersion" as an integer, else 0
+    std::optional<ReleaseInfo> update;         //  8 newer release on offer
+    bool updating = false;                     //  9 an installation is running
+    Date lastUpdateCheck = kDistantPast;       // 10
+    const double nextWithin = 86400000;        // 11 ms the title looks ahead for events
+    const std::int64_t titleLength = 22;       // 12 longest title shown uncut
+    StatusItem* item = nullptr;                // 13 created at launch, owned by the platform
+    std::optional<PomodoroState> state;        // 14 latest timer state; absent: no timer
+    std::optional<std::string> token;          // 15 access token as last read or obtained
+    std::optional<std::string> problem;        // 16 shown instead of the timer
+    bool loadedOnce = false;                   // 17 a timer answer has been applied
+    Date lastFetch = kDistantPast;             // 18
+    std::vector<AgendaItem> agenda;            // 19
+    std::optional<std::string> agendaToday;    // 20
+    Date lastAgendaFetch = kDistantPast;       // 21
+    Date lastAction = kDistantPast;            // 22 last timer command sent from this client
+    std::optional<std::int64_t> lastIndex;     // 23 phase index at the last announcement check
+    std::optional<double> lastTaskStart;       // 24 startedAt at the last announcement check
+    std::string shownTitle;                    // 25 plain text of the title as last drawn
     std::optional<PendingLogin> pendingLogin;  // 26 device login in progress
 };
+
+// The lower-case Russian label of a "yyyy-MM-dd" date ("сб, 5 дек."), or the text unchanged.
+std::string dayLabel(const std::string& date);
 
 // "12" and "+12" read as 12; anything else that is not a whole decimal integer reads as 0.
 std::int64_t parseBuildNumber(const std::optional<std::string>& raw);

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test twice: in a normal build and in an ASan+UBSan build.
+# Any failing test or sanitizer report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+suite() {
+    local name=$1
+    shift
+    echo "=== $name build ==="
+    cmake -S . -B "build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+    ninja -C "build/$name"
+    (cd "build/$name" && ctest --output-on-failure --timeout 900)
+}
+
+suite test-normal
+# Sanitizer findings abort the test program (-fno-sanitize-recover=all), which fails ctest.
+ASAN_OPTIONS=abort_on_error=1:detect_stack_use_after_return=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    suite test-sanitize -DORVELA_SANITIZE=ON
