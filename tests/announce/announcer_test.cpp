@@ -1,8 +1,11 @@
 // Announcing phase changes: when a notification goes out, what it says, and when it stays quiet.
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "announce/tips.hpp"
@@ -13,209 +16,138 @@
 namespace orvela {
 namespace {
 
-using test::FakePlatform;
-
 constexpr double kMinute = 60;
 
-// The app as after launch, with a timer that starts now and a title redrawn on demand. One
-// Desk at a time: each App installs its platform's clock for the whole core.
+// The app after launch with a timer that starts now and has been seen once (a timer already
+// running at launch is not news). One Desk at a time: each App installs the core's clock.
 struct Desk {
-    explicit Desk(std::vector<Phase> plan, std::string title = "Отчёт") {
+    explicit Desk(std::vector<Phase> plan) {
         app.item = fake.createStatusItem();
-        app.state = PomodoroState{1, std::move(title), std::move(plan), nowMs(), {}};
+        app.state = PomodoroState{1, "Отчёт", std::move(plan), nowMs(), {}};
+        app.render();
     }
-    // Lets the clock run to `seconds` into the plan, redrawing once a second as the tick does.
-    void runTo(double seconds) {
-        while (elapsed < seconds) {
-            const double step = std::min(1.0, seconds - elapsed);
-            fake.advance(step);
-            elapsed += step;
+    // Lets the clock run `seconds` on, redrawing once a second as the tick does.
+    void run(double seconds) {
+        for (double left = seconds; left > 0; left -= 1) {
+            fake.advance(std::min(1.0, left));
             app.render();
         }
     }
-    std::vector<std::string> titles() const {
+    std::vector<std::string> notes(std::string Notification::*field) const {
         std::vector<std::string> out;
-        for (const auto& n : fake.notifications) out.push_back(n.title);
+        for (const auto& n : fake.notifications) out.push_back(n.*field);
         return out;
     }
 
-    FakePlatform fake;
+    test::FakePlatform fake;
     App app{fake};
-    double elapsed = 0;
 };
 
-TEST(Announcer, AnnouncesEachPhaseOfAPlanOnceWithTheBreakTips) {
-    Desk desk({{"work", 25}, {"rest", 5}, {"work", 25}, {"rest", 5}});
-    desk.app.render();
-    EXPECT_TRUE(desk.fake.notifications.empty()) << "a timer running at launch is not news";
-
-    desk.runTo(25 * kMinute - 1);
-    EXPECT_TRUE(desk.fake.notifications.empty());
-    desk.runTo(25 * kMinute);
-    ASSERT_EQ(desk.fake.notifications.size(), 1u);
-    const Notification& firstBreak = desk.fake.notifications[0];
-    EXPECT_EQ(firstBreak.identifier, "orvela-pomodoro");
-    EXPECT_EQ(firstBreak.title, "☕ Перерыв 5 мин");
-    EXPECT_EQ(firstBreak.body, eyeTips[0]);
-    EXPECT_EQ(firstBreak.sound, "Glass.aiff");
-    EXPECT_EQ(desk.fake.sounds, std::vector<std::string>{"Glass"});
-
-    desk.runTo(60 * kMinute + 30);
-    EXPECT_EQ(desk.titles(), (std::vector<std::string>{"☕ Перерыв 5 мин", "🍅 Работаем 25 мин",
-                                                       "☕ Перерыв 5 мин", "✅ Время задачи вышло"}));
-    EXPECT_EQ(desk.fake.notifications[1].body, "Отчёт");
-    EXPECT_EQ(desk.fake.notifications[2].body, eyeTips[1]);
-    EXPECT_EQ(desk.fake.notifications[3].body, "Отчёт");
-    EXPECT_EQ(desk.fake.sounds.size(), 4u);
-    for (const auto& n : desk.fake.notifications) EXPECT_EQ(n.identifier, "orvela-pomodoro");
-}
-
-TEST(Announcer, ConsecutiveBreaksWalkThroughTheEyeTips) {
+// Each phase change is announced once, exactly at the boundary, with a sound, under one
+// identifier so that each replaces the last; breaks carry the eye tip of their phase index
+// (two phases per slot, four slots round), not of a count of breaks.
+TEST(Announcer, AnnouncesEachPhaseOnce) {
     {
-        std::vector<Phase> plan;
-        for (int i = 0; i < 6; ++i) {
-            plan.push_back({"work", 1});
-            plan.push_back({"rest", 1});
-        }
-        Desk desk(plan);
-        desk.app.render();
-        desk.runTo(12 * kMinute - 1);
-
-        std::vector<std::string> breakTips;
-        for (const auto& n : desk.fake.notifications)
-            if (n.title.starts_with("☕")) breakTips.push_back(n.body);
-        const std::vector<std::string> expected{std::string(eyeTips[0]), std::string(eyeTips[1]),
-                                                std::string(eyeTips[2]), std::string(eyeTips[3]),
-                                                std::string(eyeTips[0]), std::string(eyeTips[1])};
-        EXPECT_EQ(breakTips, expected);
+        Desk desk({{"work", 25}, {"rest", 5}, {"work", 25}, {"rest", 5}});
+        desk.run(25 * kMinute - 1);
+        EXPECT_TRUE(desk.fake.notifications.empty());
+        desk.run(1);
+        EXPECT_EQ(desk.fake.sounds, std::vector<std::string>{"Glass"});
+        desk.run(35 * kMinute + 30);
+        EXPECT_EQ(desk.notes(&Notification::title),
+                  (std::vector<std::string>{"☕ Перерыв 5 мин", "🍅 Работаем 25 мин",
+                                            "☕ Перерыв 5 мин", "✅ Время задачи вышло"}));
+        EXPECT_EQ(desk.notes(&Notification::body),
+                  (std::vector<std::string>{std::string(eyeTips[0]), "Отчёт",
+                                            std::string(eyeTips[1]), "Отчёт"}));
+        EXPECT_EQ(desk.notes(&Notification::identifier),
+                  std::vector<std::string>(4, "orvela-pomodoro"));
+        for (const auto& n : desk.fake.notifications) EXPECT_EQ(n.sound, "Glass.aiff");
+        EXPECT_EQ(desk.fake.sounds.size(), 4u);
     }
 
-    // The slot follows the phase index, not the count of breaks: a break at index 2 takes the
-    // second tip.
-    Desk twoWorks({{"work", 1}, {"work", 1}, {"rest", 1}});
-    twoWorks.app.render();
-    twoWorks.runTo(2 * kMinute);
-    ASSERT_EQ(twoWorks.fake.notifications.size(), 2u);
-    EXPECT_EQ(twoWorks.fake.notifications[1].body, eyeTips[1]);
+    Desk breaks(std::vector<Phase>(10, Phase{"rest", 1}));
+    breaks.run(10 * kMinute - 1);
+    std::vector<std::string> tips;
+    for (int slot : {0, 1, 1, 2, 2, 3, 3, 0, 0}) tips.emplace_back(eyeTips[slot]);
+    EXPECT_EQ(breaks.notes(&Notification::body), tips);
 }
 
+// Our own command changes the phase on purpose: quiet for three seconds after it, and the new
+// phase is then known, so it is not announced later either.
 TEST(Announcer, StaysQuietRightAfterOurOwnCommand) {
-    struct Case {
-        double secondsSinceCommand;
-        bool announced;
-    };
-    for (const Case c : {Case{0, false}, Case{2.9, false}, Case{3.0, false}, Case{3.1, true}}) {
-        SCOPED_TRACE(c.secondsSinceCommand);
+    for (const auto& [since, announced] : {std::pair{3.0, 0u}, std::pair{3.1, 1u}}) {
         Desk desk({{"work", 25}, {"rest", 5}});
-        desk.app.render();
-        // The user pressed skip; the service's answer arrives a little later.
         desk.app.lastAction = nowSeconds();
-        desk.fake.advance(c.secondsSinceCommand);
-        desk.app.state->startedAt -= 25 * kMinute * 1000;
+        desk.fake.advance(since);
+        desk.app.state->startedAt -= 25 * kMinute * 1000;  // the service's answer to "skip"
         desk.app.render();
-        EXPECT_EQ(desk.fake.notifications.size(), c.announced ? 1u : 0u);
-        EXPECT_EQ(desk.app.lastIndex, 1);
-        // The new phase is now known: nothing is announced later either.
-        desk.runTo(60);
-        EXPECT_EQ(desk.fake.notifications.size(), c.announced ? 1u : 0u);
+        desk.run(60);
+        EXPECT_EQ(desk.fake.notifications.size(), announced) << since;
     }
 }
 
-TEST(Announcer, APausedTimerNeverAnnounces) {
-    Desk desk({{"work", 25}, {"rest", 5}});
-    desk.app.state->pausedAt = desk.app.state->startedAt + 24 * kMinute * 1000;
-    desk.app.render();
-    desk.runTo(2 * 60 * kMinute);
-    EXPECT_TRUE(desk.fake.notifications.empty());
-}
-
-TEST(Announcer, AnIdleTitleForgetsThePhaseAndAProblemDoesNot) {
-    Desk desk({{"work", 25}, {"rest", 5}});
-    desk.app.render();
-
-    // The timer stops: the idle title forgets the phase, so the next timer is not news.
-    const PomodoroState running = *desk.app.state;
-    desk.app.state.reset();
-    desk.app.render();
-    EXPECT_EQ(desk.app.lastIndex, std::nullopt);
-    auto onBreak = running;
-    onBreak.startedAt -= 26 * kMinute * 1000;
-    desk.app.state = onBreak;
-    desk.app.render();
-    EXPECT_TRUE(desk.fake.notifications.empty());
-    EXPECT_EQ(desk.app.lastTaskStart, onBreak.startedAt);
-
-    // A problem covers the title while the timer moves on: the change shows up afterwards.
-    desk.app.problem = "Нет связи с ORVELA";
-    desk.runTo(10 * kMinute);
-    EXPECT_EQ(desk.app.lastIndex, 1);
-    EXPECT_TRUE(desk.fake.notifications.empty());
-    desk.app.problem.reset();
-    desk.app.render();
-    EXPECT_EQ(desk.titles(), std::vector<std::string>{"✅ Время задачи вышло"});
-}
-
-TEST(Announcer, AFinishedTimerBehindAMeetingIsStillAnnounced) {
+// An idle title forgets the phase so that the next timer is not news; a problem hides the title but
+// the announcer keeps count and speaks afterwards; a meeting that takes over the title does not
+// swallow the end of the task.
+TEST(Announcer, IdleTitlesProblemsAndMeetings) {
+    const std::vector<std::string> finished{"✅ Время задачи вышло"};
+    {
+        Desk desk({{"work", 25}, {"rest", 5}});
+        PomodoroState onBreak = *desk.app.state;
+        desk.app.state.reset();
+        desk.app.render();
+        onBreak.startedAt -= 26 * kMinute * 1000;
+        desk.app.state = onBreak;
+        desk.app.render();
+        EXPECT_TRUE(desk.fake.notifications.empty());
+        desk.app.problem = "Нет связи с ORVELA";
+        desk.run(10 * kMinute);
+        EXPECT_TRUE(desk.fake.notifications.empty());
+        desk.app.problem.reset();
+        desk.app.render();
+        EXPECT_EQ(desk.notes(&Notification::title), finished);
+    }
     Desk desk({{"work", 1}});
-    AgendaItem meeting;
-    meeting.title = "Планёрка";
-    meeting.start = nowMs() + 10 * kMinute * 1000;
-    desk.app.agenda = {meeting};
-    desk.app.render();
-    desk.runTo(2 * kMinute);
+    desk.app.agenda.emplace_back().title = "Планёрка";
+    desk.app.agenda[0].start = nowMs() + 10 * kMinute * 1000;
+    desk.run(2 * kMinute);
     EXPECT_EQ(desk.fake.statusItem()->plainTitle(), "Планёрка · через 8 мин");
-    EXPECT_EQ(desk.titles(), std::vector<std::string>{"✅ Время задачи вышло"});
+    EXPECT_EQ(desk.notes(&Notification::title), finished);
 }
 
+// Lengths read as whole minutes (truncated and bounded), only exactly "rest" is a break, and a
+// NaN length ends the plan where it stands.
 TEST(Announcer, PhaseLengthsReadAsWholeMinutes) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    struct Case {
-        Phase next;
-        std::string title;  // empty: any text, as long as nothing crashes
-    };
-    const std::vector<Case> cases = {
-        {{"work", 50}, "🍅 Работаем 50 мин"},
-        {{"rest", 0.5}, "☕ Перерыв 0 мин"},
-        {{"rest", 2.9}, "☕ Перерыв 2 мин"},
-        {{"", 10}, "🍅 Работаем 10 мин"},
-        {{"REST", 10}, "🍅 Работаем 10 мин"},
-        {{"rest", 1e300}, ""},
-        {{"work", inf}, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.next.type + " " + std::to_string(c.next.min));
-        Desk desk({{"work", 1}, c.next});
-        desk.app.render();
-        desk.runTo(kMinute);
-        ASSERT_EQ(desk.fake.notifications.size(), 1u);
-        if (!c.title.empty()) {
-            EXPECT_EQ(desk.fake.notifications[0].title, c.title);
-        }
+    for (const auto& [next, title] : std::vector<std::pair<Phase, std::string>>{
+             {{"rest", 2.9}, "☕ Перерыв 2 мин"},
+             {{"REST", 10}, "🍅 Работаем 10 мин"},
+             {{"rest", 1e300}, "☕ Перерыв 9223372036854775807 мин"},
+             {{"work", INFINITY}, "🍅 Работаем 9223372036854775807 мин"},
+             {{"rest", NAN}, "✅ Время задачи вышло"}}) {
+        Desk desk({{"work", 1}, next, {"work", 1}});
+        desk.run(kMinute);
+        EXPECT_EQ(desk.notes(&Notification::title), std::vector<std::string>{title});
     }
-    // A phase of no sensible length ends the plan where it stands.
-    Desk desk({{"work", 1}, {"rest", nan}, {"work", 1}});
-    desk.app.render();
-    desk.runTo(3 * kMinute);
-    EXPECT_EQ(desk.titles(), std::vector<std::string>{"✅ Время задачи вышло"});
 }
 
+// Update banners are silent and apart from the phase announcements; notices are informational
+// alerts with a single OK, brought to the front.
 TEST(Announcer, BannersAndAlertsForOtherMessages) {
     Desk desk({});
     desk.app.notify("Доступно обновление ORVELA Timer 1.2", "Обновить — в меню приложения");
-    ASSERT_EQ(desk.fake.notifications.size(), 1u);
-    EXPECT_EQ(desk.fake.notifications[0].identifier, "orvela-update");
+    ASSERT_EQ(desk.notes(&Notification::identifier), std::vector<std::string>{"orvela-update"});
     EXPECT_EQ(desk.fake.notifications[0].sound, std::nullopt);
     EXPECT_TRUE(desk.fake.sounds.empty());
 
     desk.app.notice("Установлена последняя версия", "ORVELA Timer 1.0 (сборка 1).");
     EXPECT_EQ(desk.fake.activations, 1);
     ASSERT_EQ(desk.fake.alerts.size(), 1u);
-    const Alert& alert = desk.fake.alerts[0];
-    EXPECT_EQ(alert.message, "Установлена последняя версия");
-    EXPECT_EQ(alert.informative, "ORVELA Timer 1.0 (сборка 1).");
-    EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
-    EXPECT_FALSE(alert.field.has_value());
+    const Alert& a = desk.fake.alerts[0];
+    EXPECT_EQ(std::tie(a.message, a.informative, a.style, a.buttons),
+              std::tuple("Установлена последняя версия", "ORVELA Timer 1.0 (сборка 1).",
+                         AlertStyle::Informational, std::vector<std::string>{"OK"}));
+    EXPECT_FALSE(a.field.has_value());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -43,6 +44,13 @@ public:
     }
     void putToken(std::string_view bytes) const {
         put(std::filesystem::path(".config") / "orvela" / "token", bytes);
+    }
+    // The bytes of `file` (empty when it cannot be read).
+    static std::string read(const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
     }
 
 private:

@@ -1,176 +1,139 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "client/app_harness.hpp"
 #include "model/clock.hpp"
 
 namespace orvela::test {
 namespace {
 
-const std::string kNoToken = "Нет токена ORVELA";
-const std::string kRefused = "Токен отклонён — создайте новый";
 const std::string kNoConnection = "Нет связи с ORVELA";
+const std::string kRefused = "Токен отклонён — создайте новый";
+const std::string kPomodoro = std::string(kBase) + "/api/ext/pomodoro";
 
-std::string timerBody(const std::string& title) {
-    return R"({"success":true,"state":{"taskId":7,"title":")" + title +
-           R"(","plan":[{"type":"work","min":25}],"startedAt":1796464800000}})";
+HttpResponse timer(const std::string& title, int status = 200) {
+    return FakePlatform::ok(
+        R"({"success":true,"state":{"taskId":7,"title":")" + title +
+            R"(","plan":[{"type":"work","min":25}],"startedAt":1796464800000}})",
+        status);
 }
 
-std::optional<std::string> stateTitle(const App& app) {
-    if (!app.state) return std::nullopt;
-    return app.state->title;
-}
-
-struct TimerSync : testing::Test {
-    TimerSync() { h.home.putToken("orvela_tok\n"); }
-
-    // One poll answered with `response`, applied before this returns.
-    void poll(HttpResponse response) {
-        h.fake.respondTo("GET", "/api/ext/pomodoro", std::move(response), 1);
-        h.app->fetch();
-        h.fake.runPending();
+// An app with a stored token, polled one scripted answer at a time.
+struct Synced : AppHarness {
+    Synced() { home.putToken("orvela_tok\n"); }
+    void poll(HttpResponse response) {  // answered and applied before this returns
+        fake.respondTo("GET", "/api/ext/pomodoro", std::move(response), 1);
+        app->fetch();
+        fake.runPending();
     }
-
-    AppHarness h;
-    App& app = *h.app;
+    std::optional<std::string> title() const {
+        return app->state ? std::optional(app->state->title) : std::nullopt;
+    }
 };
 
-// The (problem, loadedOnce) pair through sequences of poll answers.
-TEST(TimerSyncStories, ConnectionStateFollowsTheAnswers) {
+// (problem, loadedOnce) and the timer held, through sequences of poll answers: before the first
+// usable answer every failure says "no connection"; after it only a refusal shows, and any
+// decodable 200 is the truth, even one that carries no timer.
+TEST(TimerSync, ConnectionStateFollowsTheAnswers) {
     struct Step {
         HttpResponse response;
         std::optional<std::string> problem;
         bool loaded;
-        std::optional<std::string> title;  // of the timer held afterwards
+        std::optional<std::string> title;
     };
+    const auto none = std::nullopt;
     const HttpResponse lost = FakePlatform::noAnswer();
-    const HttpResponse e500 = FakePlatform::ok("{}", 500);
     const HttpResponse e401 = FakePlatform::ok(R"({"success":false,"error":"bad"})", 401);
-    const HttpResponse s1 = FakePlatform::ok(timerBody("Отчёт"));
-    const HttpResponse s2 = FakePlatform::ok(timerBody("Письмо"));
-    const std::vector<std::pair<const char*, std::vector<Step>>> stories = {
-        {"500 before any success",
-         {{e500, kNoConnection, false, std::nullopt}, {s1, std::nullopt, true, "Отчёт"}}},
-        {"500 after a success",
-         {{s1, std::nullopt, true, "Отчёт"}, {e500, std::nullopt, true, "Отчёт"}}},
-        {"undecodable 200 before and after",
-         {{FakePlatform::ok("{\"state\":{}}"), kNoConnection, false, std::nullopt},
-          {s1, std::nullopt, true, "Отчёт"},
-          {FakePlatform::ok(""), std::nullopt, true, "Отчёт"}}},
-        {"401 after a success, then lost",
-         {{s1, std::nullopt, true, "Отчёт"},
-          {e401, kRefused, true, "Отчёт"},
-          {lost, kRefused, true, "Отчёт"},
-          {s2, std::nullopt, true, "Письмо"}}},
-        {"401 with no success, then lost",
-         {{e401, kRefused, false, std::nullopt}, {lost, kNoConnection, false, std::nullopt}}},
-        {"a refusal in a 200 is still the truth",
-         {{s1, std::nullopt, true, "Отчёт"},
-          {FakePlatform::ok(R"({"success":false,"error":"x"})"), std::nullopt, true,
-           std::nullopt}}},
+    const std::vector<std::vector<Step>> stories = {
+        {{FakePlatform::ok("{}", 500), kNoConnection, false, none},
+         {timer("Отчёт"), none, true, "Отчёт"},
+         {FakePlatform::ok("{}", 500), none, true, "Отчёт"},
+         {FakePlatform::ok(""), none, true, "Отчёт"},
+         {timer("Чужой", 409), none, true, "Отчёт"},
+         {e401, kRefused, true, "Отчёт"},
+         {lost, kRefused, true, "Отчёт"},
+         {timer("Письмо"), none, true, "Письмо"},
+         {FakePlatform::ok(R"({"success":false,"error":"x"})"), none, true, none}},
+        {{FakePlatform::ok(R"({"state":{}})"), kNoConnection, false, none},
+         {e401, kRefused, false, none},
+         {lost, kNoConnection, false, none}},
     };
-    for (const auto& [name, steps] : stories) {
-        AppHarness fresh;
-        fresh.home.putToken("orvela_tok\n");
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            const Step& step = steps[i];
-            fresh.fake.respondTo("GET", "/api/ext/pomodoro", step.response, 1);
-            fresh.app->fetch();
-            fresh.fake.runPending();
-            EXPECT_EQ(fresh.app->problem, step.problem) << name << " step " << i;
-            EXPECT_EQ(fresh.app->loadedOnce, step.loaded) << name << " step " << i;
-            EXPECT_EQ(stateTitle(*fresh.app), step.title) << name << " step " << i;
+    for (std::size_t s = 0; s < stories.size(); ++s) {
+        Synced h;
+        for (std::size_t i = 0; i < stories[s].size(); ++i) {
+            const Step& step = stories[s][i];
+            h.poll(step.response);
+            EXPECT_EQ(h.app->problem, step.problem) << "story " << s << " step " << i;
+            EXPECT_EQ(h.app->loadedOnce, step.loaded) << "story " << s << " step " << i;
+            EXPECT_EQ(h.title(), step.title) << "story " << s << " step " << i;
         }
-        EXPECT_EQ(fresh.fake.requests.size(), steps.size()) << name;
+        EXPECT_EQ(h.fake.requests.size(), stories[s].size());
     }
 }
 
-// The file is authoritative: once it is gone the next poll says so and sends nothing.
-TEST_F(TimerSync, RemovedTokenFileStopsPollingButKeepsTheTimer) {
-    poll(FakePlatform::ok(timerBody("Отчёт")));
+// The file is authoritative: once it is gone the next poll says so and sends nothing, and a
+// token written by another program is picked up by the next one.
+TEST(TimerSync, TheTokenFileDecidesEachPoll) {
+    Synced h;
+    h.poll(timer("Отчёт"));
     std::filesystem::remove(h.home.tokenPath());
     h.fake.advance(15);
-    app.fetch();
-    EXPECT_EQ(app.lastFetch, nowSeconds());
-    EXPECT_FALSE(app.token);
-    EXPECT_EQ(app.problem, kNoToken);
-    EXPECT_TRUE(app.loadedOnce);
-    EXPECT_EQ(stateTitle(app), "Отчёт");
+    h.app->fetch();
+    EXPECT_EQ(h.app->lastFetch, nowSeconds());
+    EXPECT_EQ(h.app->problem, "Нет токена ORVELA");
+    EXPECT_EQ(h.title(), "Отчёт");
     EXPECT_EQ(h.fake.requests.size(), 1u);
-
-    // A token written by another program is picked up by the next poll.
     h.home.putToken("  orvela_new\n");
-    poll(FakePlatform::ok(timerBody("Письмо")));
+    h.poll(timer("Письмо"));
     EXPECT_EQ(h.last().header("Authorization"), "Bearer orvela_new");
-    EXPECT_EQ(app.problem, std::nullopt);
+    EXPECT_EQ(h.app->problem, std::nullopt);
 }
 
-// Each command is one POST; a conflict reloads the state instead of applying its body.
-TEST_F(TimerSync, ConflictAnswerTriggersAFreshFetch) {
-    poll(FakePlatform::ok(timerBody("Отчёт")));
-    const Date polledAt = app.lastFetch;
-    h.fake.advance(5);
-    h.fake.respondTo("POST", "/api/ext/pomodoro/skip", FakePlatform::ok(timerBody("Чужой"), 409));
-    app.skip();
-    EXPECT_EQ(app.lastAction, nowSeconds());
-    EXPECT_EQ(app.lastFetch, polledAt);  // an action alone does not restart the poll
-    ASSERT_EQ(h.fake.requests.size(), 2u);
-    EXPECT_EQ(h.last().request.method, "POST");
-    EXPECT_EQ(h.last().request.url, "https://orvela.test/api/ext/pomodoro/skip");
-
-    h.fake.runPending();  // the 409 arrives; a GET must follow at once
-    ASSERT_EQ(h.fake.requests.size(), 3u);
-    EXPECT_EQ(h.last().request.method, "GET");
-    EXPECT_EQ(h.last().request.url, "https://orvela.test/api/ext/pomodoro");
-    EXPECT_EQ(app.lastFetch, nowSeconds());
-    EXPECT_EQ(stateTitle(app), "Отчёт");  // the conflict's body is ignored
-
-    h.fake.answer(2, FakePlatform::ok(timerBody("Письмо")));
-    EXPECT_EQ(stateTitle(app), "Письмо");
-}
-
-// Every command reaches its own endpoint; a stop answered without a state ends the timer.
-TEST_F(TimerSync, CommandsPostTheirActionAndApplyTheAnswer) {
-    const std::vector<std::pair<std::function<void()>, std::string>> commands = {
-        {[&] { app.pause(); }, "pause"},   {[&] { app.resume(); }, "resume"},
-        {[&] { app.skip(); }, "skip"},     {[&] { app.stop(); }, "stop"},
-        {[&] { app.extend(); }, "extend"},
-    };
+// Each command is one POST to its own endpoint whose answer is applied; a conflict reloads the
+// state at once instead of applying its body.
+TEST(TimerSync, CommandsPostTheirActionAndAConflictReloads) {
+    Synced h;
+    const std::vector<std::pair<void (App::*)(), std::string>> commands = {
+        {&App::pause, "pause"},
+        {&App::resume, "resume"},
+        {&App::skip, "skip"},
+        {&App::stop, "stop"},
+        {&App::extend, "extend"}};
     for (const auto& [command, action] : commands) {
-        poll(FakePlatform::ok(timerBody("Отчёт")));
-        h.fake.respondTo("POST", "/api/ext/pomodoro/" + action,
-                         FakePlatform::ok(R"({"success":true})"), 1);
-        command();
-        EXPECT_EQ(h.last().request.url, "https://orvela.test/api/ext/pomodoro/" + action);
-        EXPECT_EQ(h.last().header("Authorization"), "Bearer orvela_tok");
-        EXPECT_FALSE(h.last().request.body);
+        h.poll(timer("Отчёт"));
+        h.fake.advance(5);
+        h.fake.respondTo("POST", "/" + action, FakePlatform::ok(R"({"success":true})"), 1);
+        ((*h.app).*command)();
+        EXPECT_EQ(h.app->lastAction, nowSeconds());
+        EXPECT_EQ(h.last().request.method + " " + h.last().request.url,
+                  "POST " + kPomodoro + "/" + action);
         h.fake.runPending();
-        EXPECT_FALSE(app.state) << action;
-        EXPECT_EQ(app.problem, std::nullopt) << action;
+        EXPECT_FALSE(h.app->state) << action;
     }
+
+    h.poll(timer("Отчёт"));
+    const Date polledAt = h.app->lastFetch;
+    h.fake.advance(5);
+    h.fake.respondTo("POST", "/skip", timer("Чужой", 409), 1);
+    h.app->skip();
+    EXPECT_EQ(h.app->lastFetch, polledAt);  // an action alone does not restart the poll
+    h.fake.runPending();
+    EXPECT_EQ(h.last().request.method + " " + h.last().request.url, "GET " + kPomodoro);
+    EXPECT_EQ(h.app->lastFetch, nowSeconds());
+    EXPECT_EQ(h.title(), "Отчёт");
+    h.fake.answer(h.fake.requests.size() - 1, timer("Письмо"));
+    EXPECT_EQ(h.title(), "Письмо");
 }
 
 // Overlapping answers are applied as they arrive, not as the requests went out.
-TEST_F(TimerSync, OverlappingAnswersApplyInArrivalOrder) {
-    app.fetch();
-    app.pause();
+TEST(TimerSync, OverlappingAnswersApplyInArrivalOrder) {
+    Synced h;
+    h.app->fetch();
+    h.app->pause();
     ASSERT_EQ(h.fake.pendingRequests().size(), 2u);
-    h.fake.answer(1, FakePlatform::ok(timerBody("Второй")));
-    EXPECT_EQ(stateTitle(app), "Второй");
-    h.fake.answer(0, FakePlatform::ok(timerBody("Первый")));
-    EXPECT_EQ(stateTitle(app), "Первый");
-}
-
-// A command with no token in memory sends nothing and counts as no answer.
-TEST_F(TimerSync, CommandWithoutTokenSendsNothing) {
-    ASSERT_FALSE(app.token);  // the file holds one, but no fetch has read it yet
-    app.stop();
-    EXPECT_EQ(app.lastAction, nowSeconds());
-    h.fake.runPending();
-    EXPECT_TRUE(h.fake.requests.empty());
-    EXPECT_EQ(app.problem, kNoConnection);
-    EXPECT_FALSE(app.loadedOnce);
+    h.fake.answer(1, timer("Второй"));
+    EXPECT_EQ(h.title(), "Второй");
+    h.fake.answer(0, timer("Первый"));
+    EXPECT_EQ(h.title(), "Первый");
 }
 
 }  // namespace

@@ -59,3 +59,18 @@ private:
 };
 
 }  // namespace orvela::test
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace orvela::test {
+
+// Writes `text` to `path`, creating the folders on the way; whether it all went down.
+inline bool writeFile(const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+}  // namespace orvela::test

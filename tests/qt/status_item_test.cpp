@@ -4,17 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <algorithm>
 
 #include "dbus_menu_exporter.hpp"
+#include "fake_panel.hpp"
 #include "qt_wait.hpp"
 #include "status_glyph.hpp"
 #include "status_item.hpp"
@@ -23,63 +21,11 @@
 
 namespace orvela::qt {
 
-// The panel's watcher: accepts every item and remembers the names it was given.
-class FakeWatcher : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-
-public:
-    bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-    QStringList items() const { return registrations; }
-    QStringList registrations;
-
-public slots:
-    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) {
-        registrations << service;
-    }
-    Q_SCRIPTABLE void RegisterStatusNotifierHost(const QString&) {}
-};
-
-// What a panel receives from the item and its menu.
-class SignalLog : public QObject {
-    Q_OBJECT
-
-public:
-    QStringList names;
-    QStringList labels;
-    QList<uint> layoutRevisions;
-    DBusMenuItemList updatedProps;
-    int count(const QString& name) const { return int(names.count(name)); }
-
-public slots:
-    void newTitle() { names << "NewTitle"; }
-    void newIcon() { names << "NewIcon"; }
-    void newToolTip() { names << "NewToolTip"; }
-    void newLabel(const QString& label, const QString& guide) {
-        names << "XAyatanaNewLabel";
-        labels << label;
-        EXPECT_FALSE(guide.isEmpty());
-    }
-    void layoutUpdated(uint revision, int parent) {
-        layoutRevisions << revision;
-        EXPECT_EQ(parent, 0);
-    }
-    void itemsPropertiesUpdated(const QDBusMessage& message) {
-        updatedProps += qdbus_cast<DBusMenuItemList>(message.arguments().value(0));
-    }
-};
-
 namespace {
 
+using orvela::test::childLabelled;
+using orvela::test::FakePanel;
 using orvela::test::waitUntil;
-
-const QString kSniInterface = QStringLiteral("org.kde.StatusNotifierItem");
-const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
-const QString kWatcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 struct RecordingDelegate : MenuDelegate {
     std::vector<MenuItem> model;
@@ -130,75 +76,16 @@ std::vector<MenuItem> sampleMenu() {
 class StatusItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        panel_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel");
         ASSERT_TRUE(panel_.isConnected()) << "run under scripts/with-session-bus.sh";
     }
-    void TearDown() override {
-        stopWatcher();
-        QDBusConnection::disconnectFromBus("panel");
-    }
 
-    void startWatcher() {
-        ASSERT_TRUE(panel_.registerObject("/StatusNotifierWatcher", &watcher_,
-                                          QDBusConnection::ExportScriptableContents));
-        ASSERT_TRUE(panel_.registerService(kWatcherName));
-    }
-    void stopWatcher() {
-        panel_.unregisterService(kWatcherName);
-        panel_.unregisterObject("/StatusNotifierWatcher");
-    }
-
-    // Calls without blocking the loop the item answers on. Waiting for the watcher's signal
-    // also lets every D-Bus signal the item sent before its reply reach the log first.
-    QDBusMessage call(const QDBusMessage& message) {
-        QDBusPendingCallWatcher pending(panel_.asyncCall(message));
-        bool done = false;
-        QObject::connect(&pending, &QDBusPendingCallWatcher::finished, [&] { done = true; });
-        EXPECT_TRUE(waitUntil([&] { return done; }));
-        return pending.reply();
-    }
-    QDBusMessage callMenu(const QString& method, const QVariantList& args) {
-        auto message = QDBusMessage::createMethodCall(service_, menuPath_, kMenuInterface, method);
-        message.setArguments(args);
-        return call(message);
-    }
-    QVariant property(const QString& path, const QString& interface, const QString& name) {
-        auto message = QDBusMessage::createMethodCall(service_, path,
-                                                      "org.freedesktop.DBus.Properties", "Get");
-        message << interface << name;
-        const QDBusMessage reply = call(message);
-        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        return reply.arguments().value(0).value<QDBusVariant>().variant();
-    }
-    QVariant sniProperty(const QString& name) {
-        return property(StatusNotifierItem::kObjectPath, kSniInterface, name);
-    }
-
-    // Waits for the item to register and subscribes to its signals as a host does.
+    // Waits for the item to register and to learn it did, and subscribes as a host does.
     void attach(QtStatusItem& statusItem) {
-        ASSERT_TRUE(waitUntil([&] { return !watcher_.registrations.isEmpty(); }));
-        service_ = watcher_.registrations.back();
+        ASSERT_TRUE(panel_.attach());
         ASSERT_TRUE(waitUntil([&] { return statusItem.notifierItem()->registered() == true; }));
-        const QString path = StatusNotifierItem::kObjectPath;
-        for (const char* name : {"NewTitle", "NewIcon", "NewToolTip"}) {
-            const QByteArray slot =
-                QByteArray("1") + (QByteArray(name).replace("New", "new")) + "()";
-            ASSERT_TRUE(panel_.connect(service_, path, kSniInterface, name, &log_, slot));
-        }
-        ASSERT_TRUE(panel_.connect(service_, path, kSniInterface, "XAyatanaNewLabel", &log_,
-                                   SLOT(newLabel(QString, QString))));
-        menuPath_ = sniProperty("Menu").value<QDBusObjectPath>().path();
-        ASSERT_TRUE(panel_.connect(service_, menuPath_, kMenuInterface, "LayoutUpdated", &log_,
-                                   SLOT(layoutUpdated(uint, int))));
-        ASSERT_TRUE(panel_.connect(service_, menuPath_, kMenuInterface, "ItemsPropertiesUpdated",
-                                   &log_, SLOT(itemsPropertiesUpdated(QDBusMessage))));
     }
 
-    QDBusConnection panel_{QString()};
-    FakeWatcher watcher_;
-    SignalLog log_;
-    QString service_;
-    QString menuPath_;
+    FakePanel panel_;
 };
 
 std::vector<TitlePart> workTitle(const std::string& time, const std::string& icon = "🍅 ") {
@@ -206,49 +93,49 @@ std::vector<TitlePart> workTitle(const std::string& time, const std::string& ico
 }
 
 TEST_F(StatusItemTest, RegistersAndTellsHostsOnlyWhenTheLabelChanges) {
-    startWatcher();
+    ASSERT_TRUE(panel_.startWatcher());
     QtStatusItem statusItem;
     attach(statusItem);
     EXPECT_FALSE(statusItem.usesFallback());
     EXPECT_EQ(statusItem.trayIcon(), nullptr);
 
-    EXPECT_EQ(sniProperty("Category").toString(), "ApplicationStatus");
-    EXPECT_EQ(sniProperty("Id").toString(), "orvela-timer");
-    EXPECT_EQ(sniProperty("Title").toString(), "ORVELA Timer");
-    EXPECT_EQ(sniProperty("Status").toString(), "Active");
-    EXPECT_TRUE(sniProperty("ItemIsMenu").toBool());
-    EXPECT_FALSE(sniProperty("XAyatanaLabelGuide").toString().isEmpty());
+    EXPECT_EQ(panel_.itemProperty("Category").toString(), "ApplicationStatus");
+    EXPECT_EQ(panel_.itemProperty("Id").toString(), "orvela-timer");
+    EXPECT_EQ(panel_.itemProperty("Title").toString(), "ORVELA Timer");
+    EXPECT_EQ(panel_.itemProperty("Status").toString(), "Active");
+    EXPECT_TRUE(panel_.itemProperty("ItemIsMenu").toBool());
+    EXPECT_FALSE(panel_.itemProperty("XAyatanaLabelGuide").toString().isEmpty());
 
     statusItem.setTooltip("Отчёт");
     statusItem.setTitle(workTitle("25:00"));
-    EXPECT_EQ(sniProperty("XAyatanaLabel").toString(), "🍅 25:00 · Отчёт");
-    EXPECT_EQ(log_.labels, QStringList{"🍅 25:00 · Отчёт"});
-    EXPECT_EQ(log_.count("NewTitle"), 1);
-    EXPECT_EQ(log_.count("NewIcon"), 1);  // idle turned to work
-    const int toolTips = log_.count("NewToolTip");
+    EXPECT_EQ(panel_.itemProperty("XAyatanaLabel").toString(), "🍅 25:00 · Отчёт");
+    EXPECT_EQ(panel_.log.labels, QStringList{"🍅 25:00 · Отчёт"});
+    EXPECT_EQ(panel_.log.count("NewTitle"), 1);
+    EXPECT_EQ(panel_.log.count("NewIcon"), 1);  // idle turned to work
+    const int toolTips = panel_.log.count("NewToolTip");
     EXPECT_GE(toolTips, 1);
 
     // The core renders every second; equal texts must not make hosts re-read anything.
     statusItem.setTooltip("Отчёт");
     statusItem.setTitle(workTitle("25:00"));
     statusItem.setTitle(workTitle("24:59"));
-    EXPECT_EQ(sniProperty("XAyatanaLabel").toString(), "🍅 24:59 · Отчёт");
-    EXPECT_EQ(log_.count("XAyatanaNewLabel"), 2);
-    EXPECT_EQ(log_.count("NewTitle"), 2);
-    EXPECT_EQ(log_.count("NewIcon"), 1);  // still work: no repaint
-    EXPECT_EQ(log_.count("NewToolTip"), toolTips + 1);
+    EXPECT_EQ(panel_.itemProperty("XAyatanaLabel").toString(), "🍅 24:59 · Отчёт");
+    EXPECT_EQ(panel_.log.count("XAyatanaNewLabel"), 2);
+    EXPECT_EQ(panel_.log.count("NewTitle"), 2);
+    EXPECT_EQ(panel_.log.count("NewIcon"), 1);  // still work: no repaint
+    EXPECT_EQ(panel_.log.count("NewToolTip"), toolTips + 1);
 
     statusItem.setTooltip("Отчёт по кварталу");
     statusItem.setTitle(workTitle("24:59", "⏸ "));
-    const auto tip = qdbus_cast<SniToolTip>(sniProperty("ToolTip"));
+    const auto tip = qdbus_cast<SniToolTip>(panel_.itemProperty("ToolTip"));
     EXPECT_EQ(tip.title, "⏸ 24:59 · Отчёт");
     EXPECT_EQ(tip.description, "Отчёт по кварталу");
-    EXPECT_EQ(log_.count("NewIcon"), 2);
-    EXPECT_EQ(log_.count("XAyatanaNewLabel"), 3);
+    EXPECT_EQ(panel_.log.count("NewIcon"), 2);
+    EXPECT_EQ(panel_.log.count("XAyatanaNewLabel"), 3);
 
     // Square pixmaps, ARGB in network byte order: an opaque pixel of the paused work glyph
     // reads alpha first, then a strong red.
-    const auto icons = qdbus_cast<SniIconList>(sniProperty("IconPixmap"));
+    const auto icons = qdbus_cast<SniIconList>(panel_.itemProperty("IconPixmap"));
     ASSERT_FALSE(icons.isEmpty());
     for (const SniIcon& icon : icons) {
         EXPECT_EQ(icon.width, icon.height);
@@ -263,31 +150,23 @@ TEST_F(StatusItemTest, RegistersAndTellsHostsOnlyWhenTheLabelChanges) {
     EXPECT_TRUE(sawRed);
 }
 
-DBusMenuLayoutItem childLabelled(const DBusMenuLayoutItem& parent, const QString& label) {
-    for (const auto& child : parent.children) {
-        if (child.properties.value("label").toString() == label) return child;
-    }
-    ADD_FAILURE() << "no item " << label.toStdString();
-    return {};
-}
-
 TEST_F(StatusItemTest, ExportsTheMenuAndRunsClickedItems) {
-    startWatcher();
+    ASSERT_TRUE(panel_.startWatcher());
     QtStatusItem statusItem;
     RecordingDelegate delegate;
     delegate.model = sampleMenu();
     statusItem.setMenuDelegate(&delegate);
     attach(statusItem);
 
-    const QDBusMessage shown = callMenu("AboutToShow", {0});
+    const QDBusMessage shown = panel_.callMenu("AboutToShow", {0});
     EXPECT_TRUE(shown.arguments().value(0).toBool());
     EXPECT_EQ(delegate.builds, 1);
-    ASSERT_EQ(log_.layoutRevisions.size(), 1);
+    ASSERT_EQ(panel_.log.layoutRevisions.size(), 1);
 
-    const QDBusMessage reply = callMenu("GetLayout", {0, -1, QStringList()});
+    const QDBusMessage reply = panel_.callMenu("GetLayout", {0, -1, QStringList()});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_EQ(reply.signature(), "u(ia{sv}av)");
-    EXPECT_EQ(reply.arguments().value(0).toUInt(), log_.layoutRevisions.back());
+    EXPECT_EQ(reply.arguments().value(0).toUInt(), panel_.log.layoutRevisions.back());
     const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
     ASSERT_EQ(root.children.size(), 7);
 
@@ -310,30 +189,27 @@ TEST_F(StatusItemTest, ExportsTheMenuAndRunsClickedItems) {
 
     // A click reaches the delegate with the item that was shown, submenus included; lines
     // that cannot be chosen in a desktop menu do nothing.
-    for (int id : {code.id, separator.id, settings.id})
-        callMenu("Event", {id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
-    callMenu("Event",
-             {settings.children[1].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    for (int id : {code.id, separator.id, settings.id}) panel_.click(id);
+    panel_.click(settings.children[1].id);
     ASSERT_TRUE(waitUntil([&] { return !delegate.chosen.empty(); }));
     const DBusMenuEventList group{{refresh.id, "clicked", QDBusVariant(0), 0u}};
-    const QDBusMessage grouped = callMenu("EventGroup", {QVariant::fromValue(group)});
+    const QDBusMessage grouped = panel_.callMenu("EventGroup", {QVariant::fromValue(group)});
     EXPECT_EQ(grouped.type(), QDBusMessage::ReplyMessage) << grouped.errorMessage().toStdString();
     ASSERT_TRUE(waitUntil([&] { return delegate.chosen.size() == 2; }));
     EXPECT_EQ(delegate.chosen[0].action, MenuAction::CheckUpdatesNow);
     EXPECT_EQ(delegate.chosen[1].title, "Обновить");
-    const QDBusMessage unknown =
-        callMenu("Event", {999, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
-    EXPECT_EQ(unknown.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(panel_.click(999).type(), QDBusMessage::ErrorMessage);
 
     // The next opening sees the fields of that instant; hosts holding the old layout are told.
     delegate.model[4].title = "Обновить сейчас";
     delegate.model[5].submenu->at(0).checked = true;
-    callMenu("AboutToShow", {0});
+    panel_.callMenu("AboutToShow", {0});
     EXPECT_EQ(delegate.builds, 2);
-    ASSERT_EQ(log_.layoutRevisions.size(), 2);
-    EXPECT_GT(log_.layoutRevisions[1], log_.layoutRevisions[0]);
+    ASSERT_EQ(panel_.log.layoutRevisions.size(), 2);
+    EXPECT_GT(panel_.log.layoutRevisions[1], panel_.log.layoutRevisions[0]);
     std::vector<std::pair<int, QVariantMap>> updates;
-    for (const auto& update : log_.updatedProps) updates.emplace_back(update.id, update.properties);
+    for (const auto& update : panel_.log.updatedProps)
+        updates.emplace_back(update.id, update.properties);
     ASSERT_EQ(updates.size(), 2u);
     EXPECT_EQ(updates[0].first, refresh.id);
     EXPECT_EQ(updates[0].second.value("label").toString(), "Обновить сейчас");
@@ -341,7 +217,8 @@ TEST_F(StatusItemTest, ExportsTheMenuAndRunsClickedItems) {
     EXPECT_EQ(updates[1].second.value("toggle-state").toInt(), 1);
 
     // A partial layout: one level of one submenu, only the asked properties.
-    const QDBusMessage partial = callMenu("GetLayout", {settings.id, 0, QStringList{"label"}});
+    const QDBusMessage partial =
+        panel_.callMenu("GetLayout", {settings.id, 0, QStringList{"label"}});
     const auto sub = qdbus_cast<DBusMenuLayoutItem>(partial.arguments().value(1));
     EXPECT_EQ(sub.properties.keys(), QStringList{"label"});
     EXPECT_TRUE(sub.children.isEmpty());
@@ -375,11 +252,11 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_EQ(delegate.chosen[0].action, MenuAction::Refresh);
 
     // A panel starting later takes over; one going away hands back to the tray.
-    startWatcher();
+    ASSERT_TRUE(panel_.startWatcher());
     ASSERT_TRUE(waitUntil([&] { return !statusItem.usesFallback(); }));
-    EXPECT_EQ(watcher_.registrations.size(), 1);
+    EXPECT_EQ(panel_.watcher.registrations.size(), 1);
     EXPECT_FALSE(tray->isVisible());
-    stopWatcher();
+    panel_.stopWatcher();
     ASSERT_TRUE(waitUntil([&] { return statusItem.usesFallback(); }));
     EXPECT_TRUE(tray->isVisible());
 }
@@ -452,5 +329,3 @@ TEST(StatusGlyph, FollowsTheTitleState) {
 
 }  // namespace
 }  // namespace orvela::qt
-
-#include "status_item_test.moc"

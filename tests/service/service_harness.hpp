@@ -1,14 +1,13 @@
 // A stand-in service on a free loopback port with a clock the test moves, and a client for it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <atomic>
 #include <memory>
-#include <string>
-
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "dev-service/service.hpp"
 
@@ -27,18 +26,15 @@ struct Harness {
         service = std::make_unique<DevService>(options, [this] { return now.load(); });
         client = std::make_unique<httplib::Client>("127.0.0.1", service->start());
     }
-
     void advance(double ms) { now = now.load() + ms; }
-
+    // With the demo token unless another (or "": none) is given.
     httplib::Result get(const std::string& path, const std::string& token = kDemoToken) {
-        return client->Get(path.c_str(), headers(token));
+        return client->Get(path, headers(token));
     }
     httplib::Result post(const std::string& path, const std::string& body = "",
-                         const std::string& token = kDemoToken,
-                         const char* type = "application/json") {
-        return client->Post(path.c_str(), headers(token), body, type);
+                         const std::string& token = kDemoToken) {
+        return client->Post(path, headers(token), body, "application/json");
     }
-
     static httplib::Headers headers(const std::string& token) {
         if (token.empty()) return {};
         return {{"Authorization", "Bearer " + token}};
@@ -49,10 +45,14 @@ struct Harness {
     std::unique_ptr<httplib::Client> client;
 };
 
+inline int status(const httplib::Result& res) {
+    return res ? res->status : 0;
+}
+
 // The JSON body of an answer; fails the test when there is no answer or it is not JSON.
 inline json body(const httplib::Result& res) {
     if (!res) {
-        ADD_FAILURE() << "no answer: " << httplib::to_string(res.error());
+        ADD_FAILURE() << "no answer";
         return json();
     }
     json parsed = json::parse(res->body, nullptr, false);
@@ -60,18 +60,12 @@ inline json body(const httplib::Result& res) {
     return parsed;
 }
 
-inline int status(const httplib::Result& res) {
-    return res ? res->status : 0;
-}
-
-// {"success": false, "error": text}
+// {"success": false, "error": text} with the expected status.
 inline void expectFailure(const httplib::Result& res, int expected) {
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, expected) << res->body;
+    EXPECT_EQ(status(res), expected) << (res ? res->body : "no answer");
     const json reply = body(res);
-    EXPECT_EQ(reply.value("success", true), false) << res->body;
-    ASSERT_TRUE(reply.contains("error")) << res->body;
-    EXPECT_TRUE(reply["error"].is_string());
+    EXPECT_EQ(reply.value("success", true), false) << reply;
+    EXPECT_TRUE(reply.contains("error") && reply["error"].is_string()) << reply;
 }
 
 }  // namespace orvela::dev::testing

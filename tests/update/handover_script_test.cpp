@@ -1,204 +1,117 @@
-// The hand-over script: its text, the environment it gets, and what it does when /bin/sh runs
-// it for real on a bundle in a temporary folder while "the app" (a sleeping child) is alive.
+// The hand-over script: its text, the environment it gets, and what /bin/sh does with it on a
+// bundle in a temporary folder while "the app" (a sleeping child) is alive.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "client/temp_home.hpp"
 #include "update/handover_script.hpp"
-
-extern char** environ;
 
 namespace orvela {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::string::size_type from = 0;
-    for (;;) {
-        const auto feed = text.find('\n', from);
-        result.push_back(text.substr(from, feed - from));
-        if (feed == std::string::npos) return result;
-        from = feed + 1;
-    }
-}
+using Env = std::map<std::string, std::string>;
 
 TEST(HandoverScript, TextForProcess4242) {
-    const std::string script = handoverScript(4242);
-    EXPECT_NE(script.back(), '\n');
     EXPECT_EQ(
-        lines(script),
-        (std::vector<std::string>{
-            "while kill -0 4242 2>/dev/null; do sleep 0.2; done",
-            "# Сначала копия рядом, потом подмена — сбой копирования не оставит без приложения",
-            R"(rm -rf "$TARGET.new" && cp -a "$FRESH" "$TARGET.new" && rm -rf "$TARGET" && mv "$TARGET.new" "$TARGET")",
-            ":",
-            R"(setsid "$TARGET/bin/orvela-timer" >/dev/null 2>&1 </dev/null &)",
-            R"(rm -rf "$WORK")",
-        }));
+        handoverScript(4242),
+        "while kill -0 4242 2>/dev/null; do sleep 0.2; done\n"
+        "# Сначала копия рядом, потом подмена — сбой копирования не оставит без приложения\n"
+        R"(rm -rf "$TARGET.new" && cp -a "$FRESH" "$TARGET.new" && rm -rf "$TARGET" && mv "$TARGET.new" "$TARGET")"
+        "\n"
+        ":\n"
+        R"(setsid "$TARGET/bin/orvela-timer" >/dev/null 2>&1 </dev/null &)"
+        "\n"
+        R"(rm -rf "$WORK")");
 }
 
+// The three paths and the set, non-empty session variables; never PATH, LD_PRELOAD, or a
+// TARGET of the caller's.
 TEST(HandoverScript, EnvironmentIsThePathsAndTheSessionOnly) {
-    const std::map<std::string, std::string> process = {
-        {"DISPLAY", ":1"},
-        {"WAYLAND_DISPLAY", ""},  // set but empty: not passed on
-        {"XDG_RUNTIME_DIR", "/run/user/1000"},
-        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus"},
-        {"HOME", "/home/u"},
-        {"PATH", "/usr/bin"},
-        {"LD_PRELOAD", "/tmp/evil.so"},
-        {"TARGET", "/somewhere/else"},
+    const Env process = {{"DISPLAY", ":1"},    {"WAYLAND_DISPLAY", ""}, {"XAUTHORITY", "/run/a"},
+                         {"PATH", "/usr/bin"}, {"LD_PRELOAD", "/e.so"}, {"TARGET", "/elsewhere"}};
+    auto lookup = [&process](const std::string& name) -> std::optional<std::string> {
+        return process.contains(name) ? std::optional(process.at(name)) : std::nullopt;
     };
-    const auto environment = handoverEnvironment(
-        "/home/u/Applications/ORVELA Timer.app", "/run/user/1000/orvela-update-43/ORVELA Timer.app",
-        "/run/user/1000/orvela-update-43", [&process](const std::string& name) {
-            const auto found = process.find(name);
-            return found == process.end() ? std::nullopt
-                                          : std::optional<std::string>(found->second);
-        });
-    EXPECT_EQ(environment, (std::map<std::string, std::string>{
-                               {"TARGET", "/home/u/Applications/ORVELA Timer.app"},
-                               {"FRESH", "/run/user/1000/orvela-update-43/ORVELA Timer.app"},
-                               {"WORK", "/run/user/1000/orvela-update-43"},
-                               {"DISPLAY", ":1"},
-                               {"XDG_RUNTIME_DIR", "/run/user/1000"},
-                               {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus"},
-                               {"HOME", "/home/u"},
-                           }));
+    EXPECT_EQ(handoverEnvironment("/t/ORVELA Timer.app", "/w/ORVELA Timer.app", "/w", lookup),
+              (Env{{"TARGET", "/t/ORVELA Timer.app"},
+                   {"FRESH", "/w/ORVELA Timer.app"},
+                   {"WORK", "/w"},
+                   {"DISPLAY", ":1"},
+                   {"XAUTHORITY", "/run/a"}}));
 }
 
-// ---------------------------------------------------------------- run for real
-
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            bool inherit = false) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+pid_t spawn(const std::vector<std::string>& argv, const Env& env) {
     std::vector<std::string> pairs;
     for (const auto& [k, v] : env) pairs.push_back(k + "=" + v);
-    std::vector<char*> envp;
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     for (auto& p : pairs) envp.push_back(p.data());
+    args.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(),
-                      inherit ? environ : envp.data()) != 0)
-        return -1;
-    return pid;
+    return ::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), envp.data()) ? -1 : pid;
 }
 
-bool exitedWithin(pid_t pid, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return true;
-        std::this_thread::sleep_for(10ms);
-    }
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    for (auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+        if (done()) return true;
     return false;
 }
 
-bool appears(const fs::path& path, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (fs::exists(path)) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A bundle whose program writes `marker` into $HOME when it starts.
-void makeBundle(const fs::path& bundle, const std::string& marker) {
-    fs::create_directories(bundle / "bin");
-    const fs::path program = bundle / "bin" / "orvela-timer";
-    std::ofstream(program) << "#!/bin/sh\necho started > \"$HOME/" << marker << "\"\n";
-    fs::permissions(program, fs::perms::owner_all);
-    std::ofstream(bundle / "version") << marker;
-}
-
-struct Stage {
-    test::TempHome home;
-    const fs::path target = home.path() / "Applications" / "ORVELA Timer.app";
-    const fs::path work = home.path() / "run" / "orvela-update-43";
-    fs::path fresh = work / "ORVELA Timer.app";
-
-    Stage() {
-        makeBundle(target, "old");
-        makeBundle(fresh, "new");
-        std::ofstream(work / "app.zip") << "zip";
-    }
-    // Runs the script as the app would hand it over; returns the script's process.
-    pid_t handOver(pid_t waitFor) {
-        return spawn({"/bin/sh", "-c", handoverScript(waitFor)}, {{"TARGET", target.string()},
-                                                                  {"FRESH", fresh.string()},
-                                                                  {"WORK", work.string()},
-                                                                  {"HOME", home.path().string()}});
-    }
-};
-
+// The script run for real: nothing moves while the app lives; then the swap (or, when the copy
+// fails, the old bundle kept), the relaunch, and only our own paths removed.
 TEST(HandoverScriptRun, WaitsForTheAppThenSwapsRelaunchesAndCleansUp) {
     struct Case {
         const char* name;
-        std::function<void(Stage&)> arrange;
-        std::string installed;  // the bundle's version afterwards, and the one that started
+        bool staleStaging, freshMissing;
+        std::string installed;
     };
-    const std::vector<Case> cases = {
-        {"clean swap", [](Stage&) {}, "new"},
-        {"stale staging copy from an interrupted run",
-         [](Stage& s) { fs::create_directories(fs::path(s.target.string() + ".new") / "junk"); },
-         "new"},
-        {"copy fails: the old bundle stays and starts again",
-         [](Stage& s) { s.fresh = s.work / "missing.app"; }, "old"},
-    };
-    for (const auto& c : cases) {
+    for (const Case& c : {Case{"clean swap", false, false, "new"},
+                          Case{"stale staging copy of an interrupted run", true, false, "new"},
+                          Case{"copy fails: the old bundle stays", false, true, "old"}}) {
         SCOPED_TRACE(c.name);
-        Stage stage;
-        c.arrange(stage);
-        const pid_t app = spawn({"/bin/sleep", "30"}, {}, true);
+        test::TempHome home;
+        const fs::path target = home.path() / "Applications/ORVELA Timer.app";
+        const fs::path work = home.path() / "run/orvela-update-43";
+        // Each bundle's program leaves a file named after its version in $HOME when it starts.
+        for (const auto& [bundle, version] :
+             {std::pair{target, "old"}, {work / "ORVELA Timer.app", "new"}}) {
+            home.put(bundle / "bin/orvela-timer",
+                     "#!/bin/sh\ntouch \"$HOME/" + std::string(version) + "\"\n");
+            fs::permissions(bundle / "bin/orvela-timer", fs::perms::owner_all);
+            home.put(bundle / "version", version);
+        }
+        if (c.staleStaging) home.put("Applications/ORVELA Timer.app.new/junk", "");
+        const fs::path fresh = work / (c.freshMissing ? "missing.app" : "ORVELA Timer.app");
+        const pid_t app = spawn({"/bin/sleep", "30"}, {});
         ASSERT_GT(app, 0);
-        const pid_t script = stage.handOver(app);
+        const Env env = {
+            {"TARGET", target}, {"FRESH", fresh}, {"WORK", work}, {"HOME", home.path()}};
+        const pid_t script = spawn({"/bin/sh", "-c", handoverScript(app)}, env);
         ASSERT_GT(script, 0);
+        auto scriptEnded = [script] { return ::waitpid(script, nullptr, WNOHANG) == script; };
 
-        // While the app lives, nothing is touched.
-        EXPECT_FALSE(exitedWithin(script, 600ms));
-        EXPECT_EQ(slurp(stage.target / "version"), "old");
-        EXPECT_TRUE(fs::exists(stage.work));
+        EXPECT_FALSE(within(600ms, scriptEnded));
+        EXPECT_EQ(test::TempHome::read(target / "version"), "old");
+        EXPECT_TRUE(fs::exists(work));
 
-        // The app quits (and is reaped, as its parent would).
         ::kill(app, SIGTERM);
-        ::waitpid(app, nullptr, 0);
-        ASSERT_TRUE(exitedWithin(script, 5000ms));
-
-        EXPECT_EQ(slurp(stage.target / "version"), c.installed);
-        EXPECT_FALSE(fs::exists(stage.target / "junk"));
-        EXPECT_FALSE(fs::exists(stage.target / "ORVELA Timer.app"));
-        EXPECT_FALSE(fs::exists(stage.target.string() + ".new"));
-        EXPECT_FALSE(fs::exists(stage.work));
-        EXPECT_TRUE(appears(stage.home.path() / c.installed, 5000ms));
-        EXPECT_FALSE(fs::exists(stage.home.path() / (c.installed == "new" ? "old" : "new")));
-        // Nothing outside the bundle, its staging name and the work directory was removed.
-        EXPECT_TRUE(fs::exists(stage.home.path() / "Applications"));
-        EXPECT_TRUE(fs::exists(stage.home.path() / "run"));
+        ::waitpid(app, nullptr, 0);  // reaped, as its parent would: a zombie still "exists"
+        ASSERT_TRUE(within(5000ms, scriptEnded));
+        EXPECT_EQ(test::TempHome::read(target / "version"), c.installed);
+        EXPECT_FALSE(fs::exists(work));
+        EXPECT_TRUE(fs::exists(home.path() / "run"));
+        EXPECT_TRUE(within(5000ms, [&] { return fs::exists(home.path() / c.installed); }));
+        EXPECT_FALSE(fs::exists(home.path() / (c.installed == "new" ? "old" : "new")));
     }
 }
 
