@@ -1,5 +1,5 @@
-// An App on the fake platform with a private home, as the client tests drive it: methods are
-// called directly, answers are scripted or held back, and the fields are read afterwards.
+// An App on the fake platform with a private home: methods are called directly, answers are
+// scripted or held back, and the fields are read afterwards.
 #pragma once
 
 #include <memory>
@@ -20,14 +20,11 @@ struct AppHarness {
         app = std::make_unique<App>(fake);
         App::shared = app.get();
     }
-    ~AppHarness() { app.reset(); }
-
-    // The request the app sent last; the test fails first if there is none.
     const SentRequest& last() const { return fake.requests.back(); }
 
     TempHome home;
     FakePlatform fake;
-    std::unique_ptr<App> app;
+    std::unique_ptr<App> app;  // destroyed before the platform it uses
 };
 
 }  // namespace orvela::test
