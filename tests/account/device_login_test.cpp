@@ -114,6 +114,10 @@ TEST(DeviceLogin, DecisionsEndTheLoginAndKeepTheOldTokenUnlessOneIsStored) {
         EXPECT_EQ(h.alerts().empty() ? "" : h.alerts()[0].substr(0, alert.size()), alert);
         EXPECT_EQ(h.fake.requests.size(), stored ? 4u : 2u) << "then the timer and the agenda";
         EXPECT_EQ(TempHome::read(h.home.tokenPath()) == "orvela_new\n", stored);
+        // Only a stored token is announced, silently and under its own identifier.
+        const std::vector<Notification> connected{
+            {"orvela-connected", "ORVELA подключён", "Таймер и повестка — в строке меню", {}}};
+        EXPECT_EQ(h.fake.notifications, stored ? connected : std::vector<Notification>{});
     }
 }
 

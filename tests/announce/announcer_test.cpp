@@ -113,3 +113,26 @@ TEST(Announcer, PhaseLengthsReadAsWholeMinutes) {
 
 }  // namespace
 }  // namespace orvela
+
+namespace orvela {
+namespace {
+
+// The tips are user-visible text that other tests only reach by index: pin them word for word.
+TEST(Tips, ReadExactlyAsWritten) {
+    EXPECT_EQ(Texts(eyeTips.begin(), eyeTips.end()),
+              (Texts{"👀 Правило 20-20-20: 20 секунд смотрите вдаль",
+                     "🔄 Глаза: 10 кругов в каждую сторону, зажмурьтесь на 5 с",
+                     "🤲 Пальминг: тёплые ладони на закрытые глаза, 30 "
+                     "с",
+                     "☝️ Близко — далеко: палец у носа → точка за окном, 10 "
+                     "раз"}));
+    EXPECT_EQ(
+        Texts(bodyTips.begin(), bodyTips.end()),
+        (Texts{
+            "🙆 Встаньте и потянитесь, 5 глубоких вдохов",
+            "🦒 Шея: наклоны и повороты по 5 в каждую сторону",
+            "💪 Плечи: 10 кругов назад, сведите лопатки", "💧 Стакан воды и пара минут пешком"}));
+}
+
+}  // namespace
+}  // namespace orvela

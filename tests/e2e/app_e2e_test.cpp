@@ -182,6 +182,13 @@ TEST_F(AppEndToEnd, ADeviceLoginShowsItsCodeAndStoresTheTokenPrivately) {
         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, mode_t(mode)) << path.toStdString();
     }
+    // Exactly the issued token and one line feed: the one the service just accepted.
+    QFile file(folder + "/token");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray stored = file.readAll();
+    EXPECT_TRUE(stored.startsWith("orvela_") && stored.endsWith('\n') && stored.count('\n') == 1)
+        << stored.toStdString();
+    EXPECT_NE(stored.trimmed().toStdString(), dev::Options{}.token);
 }
 
 TEST_F(AppEndToEnd, ThePanelsMenuPausesTheTimerAndOpensADay) {

@@ -144,6 +144,7 @@ struct Notification {
     std::string title;
     std::string body;
     std::optional<std::string> sound;  // a sound name, or none for a silent notification
+    bool operator==(const Notification&) const = default;
 };
 
 // ---------------------------------------------------------------- login item
