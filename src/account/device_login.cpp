@@ -12,6 +12,7 @@
 #include <cmath>
 #include <string>
 
+#include "account/messages.hpp"
 #include "account/token_store.hpp"
 #include "model/clock.hpp"
 #include "shell/app.hpp"
@@ -20,10 +21,8 @@ namespace orvela {
 
 namespace {
 
-const char* const kNoConnection = "Нет связи с ORVELA — проверьте интернет и попробуйте ещё раз";
 const char* const kCodeExpired = "Код истёк — попробуйте ещё раз";
 const char* const kDenied = "Вход отклонён на сайте";
-const char* const kSaveFailed = "Не удалось сохранить токен: ";
 
 constexpr int kOk = 200;
 
@@ -106,7 +105,7 @@ void App::startDeviceLogin() {
                      body ? decodeDeviceStart(*body) : std::nullopt;
                  if (status != kOk || !start || !start->deviceCode || !start->userCode) {
                      // A refusal's own words are shown as they are, whatever the status.
-                     loginFailed(start && start->error ? *start->error : kNoConnection);
+                     loginFailed(start && start->error ? *start->error : kConnectNoConnection);
                      return;
                  }
                  PendingLogin login{*start->deviceCode, *start->userCode,
@@ -159,7 +158,7 @@ void App::loginFailed(const std::string& message) {
 
 void App::connected(const std::string& newToken) {
     if (auto error = saveToken(newToken)) {
-        loginFailed(kSaveFailed + *error);
+        loginFailed(kConnectSaveFailed + *error);
         return;
     }
     token = newToken;

@@ -7,7 +7,9 @@
 // already stored token stays in the file and in `token` throughout.
 #include <string>
 
+#include "account/messages.hpp"
 #include "account/token_store.hpp"
+#include "client/problems.hpp"
 #include "shell/app.hpp"
 
 namespace orvela {
@@ -17,9 +19,6 @@ namespace {
 const char* const kConnectTitle = "Подключите ORVELA";
 const char* const kEmptyEntry = "Вставьте токен";
 const char* const kTokenRefused = "Токен не подошёл — скопируйте его заново или создайте новый";
-const char* const kNoConnection = "Нет связи с ORVELA — проверьте интернет и попробуйте ещё раз";
-const char* const kSaveFailed = "Не удалось сохранить токен: ";
-const char* const kNoToken = "Нет токена ORVELA";
 
 // The service's tokens begin so; only the clipboard pre-fill looks at it.
 const char* const kTokenPrefix = "orvela_";
@@ -117,7 +116,7 @@ void App::verifyAndSave(const std::string& candidate) {
             [this, candidate](int status, const std::optional<Reply>&) {
                 if (status == kOk) {
                     if (auto failure = saveToken(candidate)) {
-                        askToken(kSaveFailed + *failure);
+                        askToken(kConnectSaveFailed + *failure);
                         return;
                     }
                     token = candidate;
@@ -128,7 +127,7 @@ void App::verifyAndSave(const std::string& candidate) {
                 } else if (status == kUnauthorized) {
                     askToken(kTokenRefused);
                 } else {
-                    askToken(kNoConnection);
+                    askToken(kConnectNoConnection);
                 }
             });
 }
@@ -149,7 +148,7 @@ void App::disconnect() {
     token.reset();
     state.reset();
     agenda.clear();
-    problem = kNoToken;
+    problem = kProblemNoToken;
     render();
 }
 

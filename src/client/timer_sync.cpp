@@ -7,15 +7,13 @@
 //
 // The continuations capture `this`; the App lives for the whole process and so outlives every
 // request it starts.
+#include "client/problems.hpp"
 #include "model/clock.hpp"
 #include "shell/app.hpp"
 
 namespace orvela {
 
 namespace {
-const char* const kNoToken = "Нет токена ORVELA";
-const char* const kTokenRefused = "Токен отклонён — создайте новый";
-const char* const kNoConnection = "Нет связи с ORVELA";
 
 constexpr int kUnauthorized = 401;
 constexpr int kConflict = 409;
@@ -26,7 +24,7 @@ void App::fetch() {
     // The file is authoritative: a token written or removed by anyone is noticed here.
     token = readToken();
     if (!token) {
-        problem = kNoToken;
+        problem = kProblemNoToken;
         render();
         return;
     }
@@ -41,9 +39,9 @@ void App::apply(int code, const std::optional<Reply>& reply) {
         loadedOnce = true;
         state = reply->state;
     } else if (code == kUnauthorized) {
-        problem = kTokenRefused;
+        problem = kProblemTokenRefused;
     } else if (!loadedOnce) {
-        problem = kNoConnection;
+        problem = kProblemNoConnection;
     }
     render();
 }
