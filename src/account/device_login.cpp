@@ -157,15 +157,10 @@ void App::loginFailed(const std::string& message) {
 }
 
 void App::connected(const std::string& newToken) {
-    if (auto error = saveToken(newToken)) {
+    if (auto error = useNewToken(newToken)) {
         loginFailed(kConnectSaveFailed + *error);
         return;
     }
-    token = newToken;
-    problem.reset();
-    shownTitle.clear();  // the next render draws the title afresh
-    fetch();
-    fetchAgenda();
     platform_.postNotification(Notification{"orvela-connected", "ORVELA подключён",
                                             "Таймер и повестка — в строке меню", std::nullopt});
 }

@@ -109,21 +109,24 @@ void App::openToken() {
     platform_.openUrl(base + "/settings.html#mac-app");
 }
 
+std::optional<std::string> App::useNewToken(const std::string& newToken) {
+    if (auto failure = saveToken(newToken)) return failure;
+    token = newToken;
+    problem.reset();
+    shownTitle.clear();  // the next render draws the title afresh
+    fetch();
+    fetchAgenda();
+    return std::nullopt;
+}
+
 void App::verifyAndSave(const std::string& candidate) {
     // One authenticated read of the timer tells whether the service takes the token; the body
     // does not matter, only the status.
     request("/api/ext/pomodoro", "GET", candidate,
             [this, candidate](int status, const std::optional<Reply>&) {
                 if (status == kOk) {
-                    if (auto failure = saveToken(candidate)) {
+                    if (auto failure = useNewToken(candidate))
                         askToken(kConnectSaveFailed + *failure);
-                        return;
-                    }
-                    token = candidate;
-                    problem.reset();
-                    shownTitle.clear();  // the next render draws the title afresh
-                    fetch();
-                    fetchAgenda();
                 } else if (status == kUnauthorized) {
                     askToken(kTokenRefused);
                 } else {

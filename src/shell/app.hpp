@@ -84,6 +84,9 @@ public:
     std::optional<std::string> readToken() const;
     // Returns the platform's description of the failure, or nothing on success.
     std::optional<std::string> saveToken(const std::string& newToken) const;
+    // Saves a token that a login just obtained and starts using it: fields reset, title redrawn
+    // afresh, timer and agenda fetched. Returns the save's failure, with nothing changed.
+    std::optional<std::string> useNewToken(const std::string& newToken);
 
     // ------------------------------------------------------------ device login
     // (account/device_login.cpp)

@@ -17,6 +17,7 @@
 #include "dev-service/agenda.hpp"
 #include "dev-service/service.hpp"
 #include "qt/fake_panel.hpp"
+#include "qt/forwarding_platform.hpp"
 #include "qt/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
@@ -27,13 +28,9 @@ namespace {
 
 using test::waitUntil;
 
-// clang-format off
-#define FORWARD(Ret, name, Params, Args) Ret name Params override { return real_.name Args; }
-// clang-format on
-
 // The Qt backend with the person at the desk scripted: alerts are answered from a list, and with
 // the last button (dismissing) once it runs dry, so a surprise alert never hangs the run.
-class ScriptedDesktop : public Platform {
+class ScriptedDesktop : public test::ForwardingPlatform {
 public:
     std::deque<int> answers;
     AlertAnswer runAlert(const Alert& alert) override {
@@ -42,42 +39,6 @@ public:
         return AlertAnswer{button, {}};
     }
     void activateApp() override {}
-    FORWARD(double, wallClockMs, (), ())
-    FORWARD(double, monotonicSeconds, (), ())
-    FORWARD(void, startRepeatingTimer, (double s, std::function<void()> f), (s, std::move(f)))
-    FORWARD(void, runAfter, (double s, std::function<void()> f), (s, std::move(f)))
-    FORWARD(void, send, (const HttpRequest& r, std::function<void(HttpResponse)> f),
-            (r, std::move(f)))
-    FORWARD(void, download, (const HttpRequest& r, std::function<void(DownloadResult)> f),
-            (r, std::move(f)))
-    FORWARD(StatusItem*, createStatusItem, (), ())
-    FORWARD(std::optional<std::string>, clipboardText, (), ())
-    FORWARD(void, requestNotificationAuthorisation, (), ())
-    FORWARD(void, postNotification, (const Notification& n), (n))
-    FORWARD(void, playSound, (const std::string& n), (n))
-    FORWARD(void, openUrl, (const std::string& u), (u))
-    FORWARD(void, setWakeHandler, (std::function<void()> f), (std::move(f)))
-    FORWARD(std::optional<std::string>, computerName, (), ())
-    FORWARD(LoginItemStatus, loginItemStatus, (), ())
-    FORWARD(std::optional<std::string>, registerLoginItem, (), ())
-    FORWARD(std::optional<std::string>, unregisterLoginItem, (), ())
-    FORWARD(std::optional<std::string>, userDefault, (const std::string& k), (k))
-    FORWARD(std::optional<std::string>, bundleInfo, (const std::string& k), (k))
-    FORWARD(std::optional<std::string>, bundlePath, (), ())
-    FORWARD(std::int64_t, processId, (), ())
-    FORWARD(std::string, temporaryDirectory, (), ())
-    FORWARD(std::string, homeDirectory, (), ())
-    FORWARD(ProcessResult, runAndWait, (const std::string& p, const std::vector<std::string>& a),
-            (p, a))
-    FORWARD(std::optional<std::string>, launchDetached,
-            (const std::string& p, const std::vector<std::string>& a,
-             const std::map<std::string, std::string>& e),
-            (p, a, e))
-    FORWARD(void, systemLog, (const std::string& l), (l))
-    FORWARD(void, terminate, (), ())
-
-private:
-    qt::QtPlatform real_;
 };
 
 // "🍅 04:59 · title" and its kin; captures the icon, minutes and seconds.

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "dev-service/service.hpp"
+#include "qt/forwarding_platform.hpp"
 #include "qt/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
@@ -28,15 +29,10 @@ QByteArray readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-#define FORWARD(Ret, name, Params, Args) \
-    Ret name Params override {           \
-        return real_.name Args;          \
-    }
-
 // The Qt backend, except for the person and the process around it: a confirmation is
 // answered "Обновить" and every other alert closed, the service and the bundle are the test's,
 // and the running app is a child process that quitting ends.
-class Desk final : public Platform {
+class Desk final : public test::ForwardingPlatform {
 public:
     Desk(std::string base, std::string bundle) : base_(base), bundle_(bundle) {
         char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("60"), nullptr};
@@ -65,37 +61,8 @@ public:
     }
     void activateApp() override {}
     void postNotification(const Notification&) override {}
-    FORWARD(double, wallClockMs, (), ())
-    FORWARD(double, monotonicSeconds, (), ())
-    FORWARD(void, startRepeatingTimer, (double s, std::function<void()> f), (s, std::move(f)))
-    FORWARD(void, runAfter, (double s, std::function<void()> f), (s, std::move(f)))
-    FORWARD(void, send, (const HttpRequest& r, std::function<void(HttpResponse)> f),
-            (r, std::move(f)))
-    FORWARD(void, download, (const HttpRequest& r, std::function<void(DownloadResult)> f),
-            (r, std::move(f)))
-    FORWARD(StatusItem*, createStatusItem, (), ())
-    FORWARD(std::optional<std::string>, clipboardText, (), ())
-    FORWARD(void, requestNotificationAuthorisation, (), ())
-    FORWARD(void, playSound, (const std::string& n), (n))
-    FORWARD(void, openUrl, (const std::string& u), (u))
-    FORWARD(void, setWakeHandler, (std::function<void()> f), (std::move(f)))
-    FORWARD(std::optional<std::string>, computerName, (), ())
-    FORWARD(LoginItemStatus, loginItemStatus, (), ())
-    FORWARD(std::optional<std::string>, registerLoginItem, (), ())
-    FORWARD(std::optional<std::string>, unregisterLoginItem, (), ())
-    FORWARD(std::optional<std::string>, bundleInfo, (const std::string& k), (k))
-    FORWARD(std::string, temporaryDirectory, (), ())
-    FORWARD(std::string, homeDirectory, (), ())
-    FORWARD(ProcessResult, runAndWait, (const std::string& p, const std::vector<std::string>& a),
-            (p, a))
-    FORWARD(std::optional<std::string>, launchDetached,
-            (const std::string& p, const std::vector<std::string>& a,
-             const std::map<std::string, std::string>& e),
-            (p, a, e))
-    FORWARD(void, systemLog, (const std::string& l), (l))
 
 private:
-    qt::QtPlatform real_;
     std::string base_, bundle_;
     pid_t app_ = -1;
 };

@@ -1,0 +1,59 @@
+// The real Qt backend behind a seam a test can override piece by piece: every operation goes
+// to a QtPlatform unless the subclass answers it itself (the person at the desk, the process
+// around the app). QtPlatform is final, so tests wrap it rather than derive from it.
+#pragma once
+
+#include "qt_platform.hpp"
+
+namespace orvela::test {
+
+// clang-format off
+#define ORVELA_FORWARD(Ret, name, Params, Args) Ret name Params override { return real_.name Args; }
+// clang-format on
+
+class ForwardingPlatform : public Platform {
+public:
+    ORVELA_FORWARD(double, wallClockMs, (), ())
+    ORVELA_FORWARD(double, monotonicSeconds, (), ())
+    ORVELA_FORWARD(void, startRepeatingTimer, (double s, std::function<void()> f),
+                   (s, std::move(f)))
+    ORVELA_FORWARD(void, runAfter, (double s, std::function<void()> f), (s, std::move(f)))
+    ORVELA_FORWARD(void, send, (const HttpRequest& r, std::function<void(HttpResponse)> f),
+                   (r, std::move(f)))
+    ORVELA_FORWARD(void, download, (const HttpRequest& r, std::function<void(DownloadResult)> f),
+                   (r, std::move(f)))
+    ORVELA_FORWARD(StatusItem*, createStatusItem, (), ())
+    ORVELA_FORWARD(void, activateApp, (), ())
+    ORVELA_FORWARD(AlertAnswer, runAlert, (const Alert& a), (a))
+    ORVELA_FORWARD(std::optional<std::string>, clipboardText, (), ())
+    ORVELA_FORWARD(void, requestNotificationAuthorisation, (), ())
+    ORVELA_FORWARD(void, postNotification, (const Notification& n), (n))
+    ORVELA_FORWARD(void, playSound, (const std::string& n), (n))
+    ORVELA_FORWARD(void, openUrl, (const std::string& u), (u))
+    ORVELA_FORWARD(void, setWakeHandler, (std::function<void()> f), (std::move(f)))
+    ORVELA_FORWARD(std::optional<std::string>, computerName, (), ())
+    ORVELA_FORWARD(LoginItemStatus, loginItemStatus, (), ())
+    ORVELA_FORWARD(std::optional<std::string>, registerLoginItem, (), ())
+    ORVELA_FORWARD(std::optional<std::string>, unregisterLoginItem, (), ())
+    ORVELA_FORWARD(std::optional<std::string>, userDefault, (const std::string& k), (k))
+    ORVELA_FORWARD(std::optional<std::string>, bundleInfo, (const std::string& k), (k))
+    ORVELA_FORWARD(std::optional<std::string>, bundlePath, (), ())
+    ORVELA_FORWARD(std::int64_t, processId, (), ())
+    ORVELA_FORWARD(std::string, temporaryDirectory, (), ())
+    ORVELA_FORWARD(std::string, homeDirectory, (), ())
+    ORVELA_FORWARD(ProcessResult, runAndWait,
+                   (const std::string& p, const std::vector<std::string>& a), (p, a))
+    ORVELA_FORWARD(std::optional<std::string>, launchDetached,
+                   (const std::string& p, const std::vector<std::string>& a,
+                    const std::map<std::string, std::string>& e),
+                   (p, a, e))
+    ORVELA_FORWARD(void, systemLog, (const std::string& l), (l))
+    ORVELA_FORWARD(void, terminate, (), ())
+
+protected:
+    qt::QtPlatform real_;
+};
+
+#undef ORVELA_FORWARD
+
+}  // namespace orvela::test
