@@ -10,6 +10,7 @@ packages=(
     liburiparser-dev libcanberra-dev                   # URL validity, event sounds
     libcpp-httplib-dev                                 # the local stand-in service, loopback tests
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
+    clang libclang-rt-14-dev                           # libFuzzer targets of the decoders
     dbus fonts-dejavu-core sound-theme-freedesktop     # private test buses, offscreen text, sounds
     unzip zip                                          # update archives
 )

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test twice: in a normal build and in an ASan+UBSan build.
+# Builds everything and runs every test twice, in a normal build and in an ASan+UBSan build,
+# then fuzzes every decoder for a short, bounded time.
 # Any failing test or sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,3 +20,6 @@ suite test-normal
 ASAN_OPTIONS=abort_on_error=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     suite test-sanitize -DORVELA_SANITIZE=ON
+
+# Every decoder's libFuzzer target for a bounded time, under ASan+UBSan (clang).
+scripts/fuzz.sh "${ORVELA_FUZZ_SECONDS:-20}"
