@@ -21,7 +21,8 @@
 #   CPU ms/min   utime+stime from /proc/PID/stat over the window (10 ms ticks: coarse)
 #   sched ms/min time on a CPU from /proc/PID/task/*/schedstat (nanoseconds; the targets use it)
 #   wakeups/s    context switches, voluntary + involuntary, summed over all threads from
-#                /proc/PID/task/*/status (sampled each second, so threads that come and go count)
+#                /proc/PID/task/*/status (sampled each second, so threads that come and go count);
+#                (invol.) is the involuntary part, which grows when other work shares the CPUs
 #   D-Bus/min    messages the program sent on the bus (any of its connections), from dbus-monitor
 #   NewIcon/min  NewIcon signals the program emitted
 #   repaints/min icon images drawn: ours emits NewIcon for each (on either tray); the Qt tray
@@ -150,27 +151,30 @@ rss_kib() {
 
 # Per thread, context switches and nanoseconds on a CPU (schedstat): the first value seen (0 for
 # a thread born in the window) and the last, so threads that end in the window still count.
-declare -A ctx_first ctx_last ns_first ns_last
+declare -A ctx_first ctx_last ns_first ns_last inv_first inv_last
 sample_threads() {  # $1 pid, $2 "start" when the window opens
-    local pid=$1 dir tid key value _ sum ns
+    local pid=$1 dir tid key value _ sum ns inv
     for dir in /proc/"$pid"/task/*; do
         tid=${dir##*/}
-        sum=
+        sum= inv=
         { while read -r key value _; do
-            case "$key" in voluntary_ctxt_switches:|nonvoluntary_ctxt_switches:) sum=$((${sum:-0} + value)) ;; esac
+            case "$key" in
+                voluntary_ctxt_switches:) sum=$((${sum:-0} + value)) ;;
+                nonvoluntary_ctxt_switches:) sum=$((${sum:-0} + value)) inv=$value ;;
+            esac
         done <"$dir/status"; read -r ns _ <"$dir/schedstat"; } 2>/dev/null || continue
         [ -n "$sum" ] && [ -n "$ns" ] || continue
         if [ -z "${ctx_first[$pid:$tid]:-}" ]; then
             if [ "${2:-}" = start ]; then
-                ctx_first[$pid:$tid]=$sum ns_first[$pid:$tid]=$ns
+                ctx_first[$pid:$tid]=$sum ns_first[$pid:$tid]=$ns inv_first[$pid:$tid]=$inv
             else
-                ctx_first[$pid:$tid]=0 ns_first[$pid:$tid]=0
+                ctx_first[$pid:$tid]=0 ns_first[$pid:$tid]=0 inv_first[$pid:$tid]=0
             fi
         fi
-        ctx_last[$pid:$tid]=$sum ns_last[$pid:$tid]=$ns
+        ctx_last[$pid:$tid]=$sum ns_last[$pid:$tid]=$ns inv_last[$pid:$tid]=$inv
     done
 }
-thread_total() {  # $1 ctx or ns, $2 pid
+thread_total() {  # $1 ctx, inv or ns, $2 pid
     local key total=0
     local -n first=${1}_first last=${1}_last
     for key in "${!last[@]}"; do
@@ -255,7 +259,7 @@ run_scenario() {
     local theirs=$!
     started+=($theirs)
 
-    sleep "$warmup"
+    sleep "$warmup" & wait $!  # in the background, so that a signal ends the wait at once
     local pid
     for pid in "$ours" "$theirs"; do
         kill -0 "$pid" 2>/dev/null || { echo "a program exited during the warm-up ($kind); its log:" >&2; cat "$dir/app.log" "$dir/qt.log" >&2; return 1; }
@@ -266,7 +270,7 @@ run_scenario() {
 
     # ---- the window
     local t0 t1 cpu0_o cpu0_t rss0_o rss0_t rep0 max_o=0 max_t=0 r
-    ctx_first=() ctx_last=() ns_first=() ns_last=()
+    ctx_first=() ctx_last=() ns_first=() ns_last=() inv_first=() inv_last=()
     t0=$(date +%s.%N)
     cpu0_o=$(cpu_ticks "$ours"); cpu0_t=$(cpu_ticks "$theirs")
     rss0_o=$(rss_kib "$ours"); rss0_t=$(rss_kib "$theirs")
@@ -303,9 +307,9 @@ run_scenario() {
     else
         echo "   windows docked in trayer: $(docked_in_trayer)"
     fi
-    printf '   %-18s %9s %9s %8s %10s %12s %9s %9s %11s %12s\n' program "RSS0 KiB" "RSS1 KiB" "max KiB" \
-        "CPU ms/min" "sched ms/min" wakeups/s D-Bus/min NewIcon/min repaints/min
-    local label pid cpu0 cpu1 rss0 rss1 max names cpu_ms sched_ms wakeups msgs icons repaints
+    printf '   %-18s %9s %9s %8s %10s %12s %9s %8s %9s %11s %12s\n' program "RSS0 KiB" "RSS1 KiB" "max KiB" \
+        "CPU ms/min" "sched ms/min" wakeups/s "(invol.)" D-Bus/min NewIcon/min repaints/min
+    local label pid cpu0 cpu1 rss0 rss1 max names cpu_ms sched_ms wakeups involuntary msgs icons repaints
     declare -gA result
     for label in orvela-timer qt-tray-countdown; do
         if [ "$label" = orvela-timer ]; then
@@ -316,11 +320,12 @@ run_scenario() {
         cpu_ms=$(awk -v d="$((cpu1 - cpu0))" -v hz="$clk_tck" -v s="$span" 'BEGIN { printf "%.0f", d * 1000 / hz * 60 / s }')
         sched_ms=$(awk -v n="$(thread_total ns "$pid")" -v s="$span" 'BEGIN { printf "%.1f", n / 1e6 * 60 / s }')
         wakeups=$(awk -v n="$(thread_total ctx "$pid")" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
+        involuntary=$(awk -v n="$(thread_total inv "$pid")" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
         msgs=$(per_minute "$(count_sent "$dir/monitor.log" "$names" "$t0" "$t1")" "$span")
         icons=$(per_minute "$(count_sent "$dir/monitor.log" "$names" "$t0" "$t1" NewIcon)" "$span")
         if [ "$label" = orvela-timer ]; then repaints=$icons; else repaints=$(per_minute "$((rep1 - rep0))" "$span"); fi
-        printf '   %-18s %9s %9s %8s %10s %12s %9s %9s %11s %12s\n' "$label" "$rss0" "$rss1" "$max" \
-            "$cpu_ms" "$sched_ms" "$wakeups" "$msgs" "$icons" "$repaints"
+        printf '   %-18s %9s %9s %8s %10s %12s %9s %8s %9s %11s %12s\n' "$label" "$rss0" "$rss1" "$max" \
+            "$cpu_ms" "$sched_ms" "$wakeups" "$involuntary" "$msgs" "$icons" "$repaints"
         result[$kind:$label:cpu]=$sched_ms result[$kind:$label:wakeups]=$wakeups
         result[$kind:$label:growth]=$((rss1 - rss0))
     done
@@ -345,4 +350,5 @@ echo "ORVELA Timer footprint: $app"
 echo "   against qt-tray-countdown (QSystemTrayIcon, mm:ss repainted each second, GET every 15 s)"
 echo "   stand-in $url, plan $plan; Xvfb $DISPLAY; $(nproc) CPUs; $(date -u '+%F %T UTC')"
 echo "   wakeups/s = voluntary + involuntary context switches of all threads per second"
+echo "   load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 for kind in "${scenarios[@]}"; do run_scenario "$kind"; done
