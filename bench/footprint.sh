@@ -63,9 +63,9 @@ for package in "${wanted[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     sudo=(); [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}"
+    echo "Installing: ${missing[*]}"  # without recommends, so every machine gets the same pieces
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -73,7 +73,8 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 targets=(orvela-dev-service sni-host qt-tray-countdown)
 [ -n "$app" ] || targets+=(orvela-timer)
-ninja -C "$build" "${targets[@]}" >/dev/null
+echo "Building ${targets[*]} in $build"
+built=$(ninja -C "$build" "${targets[@]}" 2>&1) || { echo "$built" >&2; exit 1; }
 app=${app:-$build/orvela-timer}
 [ -x "$app" ] || { echo "no app binary at $app" >&2; exit 1; }
 app=$(realpath "$app")
