@@ -25,8 +25,8 @@ inline constexpr double kApiDeadlineSeconds = 30;
 // 2 KiB; 1 MiB still holds a plan of thirty thousand phases.
 inline constexpr TransferBounds kTimerBounds{kApiDeadlineSeconds, 1 * kMiB};
 // The agenda lists today and one more day; an entry (title, place, icon, times) is ~300 bytes,
-// so 4 MiB holds more than ten thousand entries, far beyond any calendar of two days.
-inline constexpr TransferBounds kAgendaBounds{kApiDeadlineSeconds, 4 * kMiB};
+// so 1 MiB holds more than three thousand entries, far beyond any calendar of two days.
+inline constexpr TransferBounds kAgendaBounds{kApiDeadlineSeconds, 1 * kMiB};
 // The device login's answers are two codes, a token and a few numbers: under 1 KiB.
 inline constexpr TransferBounds kDeviceLoginBounds{kApiDeadlineSeconds, 64 * kKiB};
 // The release manifest is five short fields plus release notes written by people.

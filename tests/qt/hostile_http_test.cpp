@@ -119,5 +119,130 @@ TEST(HostileService, ADownloadStopsAtItsCapAndAtAFullDisk) {
     EXPECT_TRUE(fetch("/archive").path);
 }
 
+// The real backend, with the one-second tick timed and no person at the desk.
+class TimedDesk : public ForwardingPlatform {
+public:
+    std::vector<double> ticks;
+    void startRepeatingTimer(double s, std::function<void()> tick) override {
+        real_.startRepeatingTimer(s, [this, tick = std::move(tick)] {
+            ticks.push_back(real_.monotonicSeconds());
+            tick();
+        });
+    }
+    AlertAnswer runAlert(const Alert& a) override { return {int(a.buttons.size()) - 1, {}}; }
+    void activateApp() override {}
+};
+
+long rssMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6)) / 1024;
+    return -1;
+}
+
+// ASan keeps freed memory in quarantine (256 MiB) and its shadow grows with every allocation,
+// so RSS says nothing about a leak or a flood there; the sanitizer build checks the rest.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kRssMeaningful = false;
+#elif defined(__has_feature)
+constexpr bool kRssMeaningful = !__has_feature(address_sanitizer);
+#else
+constexpr bool kRssMeaningful = true;
+#endif
+
+std::string timerReply(bool paused) {
+    return R"({"success":true,"state":{"taskId":1,"title":"Отчёт","plan":[{"type":"work","min":25}],"startedAt":1e12)" +
+           std::string(paused ? R"(,"pausedAt":1.1e12}})" : "}}");
+}
+
+// The whole app on the real backend: a 50 MB file in the token's place, then a flood on the
+// timer and the agenda, then a service that trickles every poll. The app stays small, the
+// countdown ticks every second, and the next command and poll still reach the service at once.
+TEST(HostileService, TheAppStaysSmallAndOnTimeAndItsCommandsGetThrough) {
+    HostileServer server;
+    QTemporaryDir root;
+    ScopedEnv home("HOME", root.path() + "/home"),
+        config("XDG_CONFIG_HOME", root.path() + "/config");
+    ASSERT_TRUE(writeFile(root.path() + "/config/orvela/orvela-timer.conf",
+                          QByteArray::fromStdString("[General]\nOrvelaURL=" + server.url())));
+    const QString tokenFile = root.path() + "/home/.config/orvela/token";
+    ASSERT_TRUE(writeFile(tokenFile, QByteArray(50 << 20, 'a')));
+    server.behave("/api/ext/pomodoro", Mode::Answer, timerReply(false));
+    server.behave("/api/ext/agenda", Mode::Answer, R"({"items":[]})");
+    TimedDesk desk;
+    App app(desk);
+    App::shared = &app;
+    app.applicationDidFinishLaunching();
+    auto hammer = [&](int ms) {  // a fetch of both kinds every 100 ms, far more than the ticks
+        for (int waited = 0; waited < ms; waited += 100) {
+            app.fetch();
+            app.fetchAgenda();
+            spin(100);
+        }
+    };
+    const long before = rssMiB();
+    hammer(2000);
+    for (const auto& seen : server.seen()) EXPECT_LT(seen.headBytes, 1024u) << seen.line;
+    EXPECT_EQ(app.problem, "Нет связи с ORVELA");
+    const long withToken = rssMiB();
+
+    ASSERT_TRUE(writeFile(tokenFile, "orvela_good\n"));
+    server.behave("/api/ext/pomodoro", Mode::Flood);
+    server.behave("/api/ext/agenda", Mode::Flood);
+    hammer(3000);
+    const long flooded = rssMiB();
+    server.behave("/api/ext/pomodoro", Mode::Answer, timerReply(false));
+    app.fetch();
+    ASSERT_TRUE(waitUntil([&] { return app.state.has_value(); }, 2000));
+
+    server.behave("/api/ext/pomodoro", Mode::Trickle);
+    server.behave("/api/ext/pomodoro/pause", Mode::Answer, timerReply(true));
+    for (int i = 0; i < 8; ++i) app.fetch();
+    spin(500);
+    const double asked = server.now();
+    app.pause();
+    app.fetch();
+    ASSERT_TRUE(waitUntil([&] { return app.state && app.state->pausedAt; }, 1000));
+    const auto seen = server.seen();
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [&](const auto& s) {
+                                return s.at >= asked && s.line == "GET /api/ext/pomodoro";
+                            }),
+              1);
+    EXPECT_LT(server.now() - asked, 1.0);
+
+    double longest = 0;
+    for (std::size_t i = 1; i < desk.ticks.size(); ++i)
+        longest = std::max(longest, desk.ticks[i] - desk.ticks[i - 1]);
+    EXPECT_LT(longest, 1.25);
+    std::printf("RSS MiB: launch %ld, 50 MB token %ld, flood %ld; longest tick gap %.3f s\n",
+                before, withToken, flooded, longest);
+    if (kRssMeaningful) {
+        EXPECT_LT(flooded - before, 20);
+    }
+}
+
+// The trickle on the production schedule and bounds (a poll every 15 s, 30 s deadline), for
+// measuring, not for every run (it takes 100 s): --gtest_also_run_disabled_tests.
+TEST(HostileService, DISABLED_MeasureATrickleOnTheRealSchedule) {
+    HostileServer server;
+    QTemporaryDir root;
+    ScopedEnv home("HOME", root.path() + "/home"),
+        config("XDG_CONFIG_HOME", root.path() + "/config");
+    ASSERT_TRUE(writeFile(root.path() + "/config/orvela/orvela-timer.conf",
+                          QByteArray::fromStdString("[General]\nOrvelaURL=" + server.url())));
+    ASSERT_TRUE(writeFile(root.path() + "/home/.config/orvela/token", "orvela_good\n"));
+    server.behave("/api/ext/", Mode::Trickle);
+    TimedDesk desk;
+    App app(desk);
+    App::shared = &app;
+    app.applicationDidFinishLaunching();
+    spin(95000);
+    app.pause();
+    spin(15000);
+    for (const auto& seen : server.seen()) std::printf("%7.2f s  %s\n", seen.at, seen.line.c_str());
+    std::printf("most connections open at once: %d\n", server.mostConnections());
+}
+
 }  // namespace
 }  // namespace orvela::test

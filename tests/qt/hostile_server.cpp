@@ -38,7 +38,7 @@ HostileServer::HostileServer() {
 HostileServer::~HostileServer() {
     stopping_ = true;
     acceptor_.join();
-    for (std::thread& thread : threads_) thread.join();
+    for (auto& running : threads_) running.first.join();
     ::close(listener_);
 }
 
@@ -62,6 +62,11 @@ double HostileServer::now() const {
 
 void HostileServer::acceptLoop() {
     while (!stopping_) {
+        std::erase_if(threads_, [](auto& running) {
+            if (!*running.second) return false;
+            running.first.join();
+            return true;
+        });
         pollfd ready{listener_, POLLIN, 0};
         if (::poll(&ready, 1, 10) <= 0) continue;
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -71,11 +76,14 @@ void HostileServer::acceptLoop() {
             continue;
         }
         most_ = std::max(most_.load(), ++open_);
-        threads_.emplace_back([this, fd] {
-            serve(fd);
-            ::close(fd);
-            --open_;
-        });
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        threads_.emplace_back(std::thread([this, fd, done] {
+                                  serve(fd);
+                                  ::close(fd);
+                                  --open_;
+                                  *done = true;
+                              }),
+                              done);
     }
 }
 
