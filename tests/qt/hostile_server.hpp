@@ -144,7 +144,8 @@ private:
         } else if (body == "404") {
             sendAll(fd, "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
         } else {
-            sendAll(fd, std::string("\x16\x03\x01\xff garbage \0\r\n\r\n", 20));
+            const char garbage[] = "\x16\x03\x01\xff garbage \0\r\n\r\n";
+            sendAll(fd, std::string(garbage, sizeof garbage - 1));
         }
     }
 
