@@ -2,10 +2,12 @@
 #include <QApplication>
 
 #include "shell/app.hpp"
+#include "shell/platform/qt/gui_start.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
+    // Without a display this says so on standard error and ends with status 1.
+    const auto application = orvela::qt::startApplicationOrExit(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvela-timer"));
     QApplication::setApplicationDisplayName(QStringLiteral("ORVELA Timer"));
     QApplication::setDesktopFileName(QStringLiteral("orvela-timer"));
@@ -16,5 +18,5 @@ int main(int argc, char** argv) {
     orvela::App app(platform);
     orvela::App::shared = &app;
     app.applicationDidFinishLaunching();
-    return application.exec();
+    return application->exec();
 }

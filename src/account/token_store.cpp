@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <vector>
 
 #include "shell/app.hpp"
 
@@ -129,17 +128,22 @@ std::optional<std::string> readTokenFile(const std::string& path) {
     if (fd.get() < 0) return std::nullopt;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    std::string text;
-    std::vector<char> chunk(4096);
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), chunk.data(), chunk.size());
+    // Read every 15 s: a wrong file of gigabytes costs one short read, never the whole file.
+    // The size is only a hint (the file may grow meanwhile); the read itself is bounded too.
+    constexpr std::size_t kWanted = kTokenFileLimit + 1;
+    std::string text(kWanted, '\0');
+    std::size_t filled = 0;
+    while (filled < kWanted) {
+        const ssize_t got = ::read(fd.get(), text.data() + filled, kWanted - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
         }
         if (got == 0) break;
-        text.append(chunk.data(), static_cast<std::size_t>(got));
+        filled += static_cast<std::size_t>(got);
     }
+    text.resize(filled);
+    if (filled > kTokenFileLimit) return text;  // too long to be sent; see the header
     return tokenFromText(text);
 }
 

@@ -5,6 +5,7 @@
 // partial or exposed token.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,8 +16,16 @@ namespace orvela {
 // both ends. Absent when the text is not valid UTF-8 or nothing is left.
 std::optional<std::string> tokenFromText(std::string_view text);
 
+// The most bytes a token file may hold. The service's tokens are well under a hundred bytes;
+// a larger file is something else copied into its place (a log, a key, a picture).
+inline constexpr std::size_t kTokenFileLimit = 4096;
+
 // The token stored at `path`, or absent when there is none: no file, no permission, something
 // other than a regular file in its place, or content that is not a token. Never fails.
+// At most kTokenFileLimit + 1 bytes are ever read. A file larger than the limit yields its
+// first kTokenFileLimit + 1 bytes as they are: a token that is there but too long for any
+// request to carry, so it is treated like a token with control bytes (nothing sent, status 0)
+// and never like a missing one.
 std::optional<std::string> readTokenFile(const std::string& path);
 
 // Stores `token` (exactly as given, plus a line feed) at `path`, creating missing folders with

@@ -14,7 +14,8 @@ void App::fetchAgenda() {
     lastAgendaFetch = nowSeconds();
     // The file only decides whether to ask at all; the request carries the token fetch() keeps.
     if (!readToken() || !token) return;
-    std::optional<HttpRequest> built = bearerRequest(base, "/api/ext/agenda", "GET", *token);
+    std::optional<HttpRequest> built =
+        bearerRequest(base, "/api/ext/agenda", "GET", *token, kAgendaBounds);
     if (!built) return;
     platform_.send(*built, [this](HttpResponse response) {
         if (!response.transportOk || response.status != 200) return;

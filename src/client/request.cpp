@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "account/token_store.hpp"
 #include "client/url.hpp"
 #include "model/records.hpp"
 #include "shell/app.hpp"
@@ -28,8 +29,9 @@ bool isHeaderSafe(std::string_view value) {
 }
 
 std::optional<HttpRequest> bearerRequest(const std::string& base, const std::string& path,
-                                         const std::string& method, const std::string& token) {
-    if (!isHeaderSafe(token)) return std::nullopt;
+                                         const std::string& method, const std::string& token,
+                                         TransferBounds bounds) {
+    if (token.size() > kTokenFileLimit || !isHeaderSafe(token)) return std::nullopt;
     std::string url = base + path;
     if (!isValidUrl(url)) return std::nullopt;
     HttpRequest request;
@@ -38,6 +40,8 @@ std::optional<HttpRequest> bearerRequest(const std::string& base, const std::str
     request.headers = {{"Authorization", "Bearer " + token}};
     request.timeoutSeconds = kServiceTimeoutSeconds;
     request.cache = CachePolicy::UseProtocolDefault;
+    request.deadlineSeconds = bounds.deadlineSeconds;
+    request.maxBodyBytes = bounds.maxBodyBytes;
     return request;
 }
 
@@ -45,7 +49,9 @@ void App::request(const std::string& path, const std::string& method,
                   const std::optional<std::string>& with, ReplyHandler done) {
     const std::optional<std::string>& chosen = with ? with : token;
     std::optional<HttpRequest> built;
-    if (chosen) built = bearerRequest(base, path, method, *chosen);
+    // Every caller is a timer endpoint (the state, the five commands, the check of a pasted
+    // token), and each answers with a Reply.
+    if (chosen) built = bearerRequest(base, path, method, *chosen, kTimerBounds);
     if (!built) {
         // No token, no URL, or a token that cannot be put into a header: nothing is sent.
         platform_.runAfter(0, [done = std::move(done)] { done(0, std::nullopt); });
@@ -71,6 +77,9 @@ void App::postJSON(const std::string& path, const std::map<std::string, std::str
     request.headers = {{"Content-Type", "application/json"}};
     request.timeoutSeconds = kServiceTimeoutSeconds;
     request.cache = CachePolicy::UseProtocolDefault;
+    // Only the device login posts JSON.
+    request.deadlineSeconds = kDeviceLoginBounds.deadlineSeconds;
+    request.maxBodyBytes = kDeviceLoginBounds.maxBodyBytes;
     try {
         // Text that is not UTF-8 (a computer name read from a file, say) becomes U+FFFD rather
         // than failing the whole serialisation; should anything else fail, the request still

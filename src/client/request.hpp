@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/transfer_bounds.hpp"
 #include "shell/platform/platform.hpp"
 
 namespace orvela {
@@ -19,9 +20,12 @@ inline constexpr double kServiceTimeoutSeconds = 10.0;
 bool isHeaderSafe(std::string_view value);
 
 // The request for `base` + `path` (plain concatenation, nothing escaped) with exactly one
-// header of our own, "Authorization: Bearer <token>", no body and no Content-Type. Nothing
-// when that text is not a URL, or when the token could not travel in a header.
+// header of our own, "Authorization: Bearer <token>", no body and no Content-Type, bounded by
+// `bounds`. Nothing when that text is not a URL, or when the token could not travel in a
+// header: a control byte, or more bytes than any token file may hold (a wrong file copied
+// into its place must not become a header of megabytes).
 std::optional<HttpRequest> bearerRequest(const std::string& base, const std::string& path,
-                                         const std::string& method, const std::string& token);
+                                         const std::string& method, const std::string& token,
+                                         TransferBounds bounds);
 
 }  // namespace orvela

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "client/transfer_bounds.hpp"
 #include "client/url.hpp"
 #include "shell/app.hpp"
 #include "update/handover_script.hpp"
@@ -147,6 +148,8 @@ void App::installUpdate() {
     HttpRequest request;
     request.method = "GET";
     request.url = archiveUrl;
+    request.deadlineSeconds = kArchiveBounds.deadlineSeconds;
+    request.maxBodyBytes = kArchiveBounds.maxBodyBytes;
     platform_.download(request, [this, release](DownloadResult downloaded) {
         if (std::optional<UpdateError> error = installDownloaded(release, downloaded))
             installFailed(*error);

@@ -5,6 +5,7 @@
 // the user asked for always answers, and with a newer build goes straight to the installation.
 //
 // The continuation captures `this`: the App lives for the whole process.
+#include "client/transfer_bounds.hpp"
 #include "client/url.hpp"
 #include "model/clock.hpp"
 #include "model/records.hpp"
@@ -20,6 +21,8 @@ void App::checkUpdates(bool manual) {
     request.url = base + "/mac/version.json";
     request.timeoutSeconds = 10;
     request.cache = CachePolicy::IgnoreLocalData;  // a cached manifest would hide a release
+    request.deadlineSeconds = kManifestBounds.deadlineSeconds;
+    request.maxBodyBytes = kManifestBounds.maxBodyBytes;
     if (!isValidUrl(request.url)) return;
 
     platform_.send(request, [this, manual](HttpResponse response) {

@@ -18,19 +18,23 @@ long entries(const fs::path& folder) {
     return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
 }
 
-// Reading back: Unicode white space trimmed at both ends only, non-UTF-8 refused, and a FIFO in
-// the token's place neither blocks nor yields a token.
+// Reading back: Unicode white space trimmed at both ends only, non-UTF-8 refused, a file over
+// 4 KiB read only that far, and a FIFO in the token's place neither blocks nor yields a token.
 TEST(TokenStore, ReadsTrimmedTokenOrNothing) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {" \t\r\n orvela a b\t\r\n\n", "orvela a b"},
         {" \n\t\r\n  \n", std::nullopt},
         {"\u00A0\u2028\u3000orvela_x\u2029\u0085\u200A", "orvela_x"},
         {"orvela\xFF\n", std::nullopt},
+        {std::string(4096, 'a'), std::string(4096, 'a')},
+        // Larger than any token: read no further than one byte past the limit, never trimmed
+        // into a token that looks fine, and too long for a header (see the request layer).
+        {" " + std::string(1 << 20, 'b'), " " + std::string(4096, 'b')},
     };
     TempHome home;
     for (const auto& [bytes, token] : cases) {
         home.putToken(bytes);
-        EXPECT_EQ(readTokenFile(home.tokenPath()), token) << bytes;
+        EXPECT_EQ(readTokenFile(home.tokenPath()), token) << bytes.substr(0, 40);
     }
     fs::remove(home.tokenPath());
     ASSERT_EQ(::mkfifo(home.tokenPath().c_str(), 0600), 0);

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "client/app_harness.hpp"
 
 namespace orvela::test {
@@ -20,6 +22,8 @@ TEST(RequestLayer, SendsOnlyASafeBearerRequestToAValidUrl) {
         {kBase, "stored", "abc\r\nX-Injected: 1", {}},
         {kBase, std::string("ab\0c", 4), {}, {}},
         {kBase, "ab\x7F", {}, {}},
+        {kBase, std::string(4096, 't'), {}, "Bearer " + std::string(4096, 't')},
+        {kBase, std::string(4097, 't'), {}, {}},  // what a token file over 4 KiB yields
         {"https://orvela .test", "t", {}, {}},
     };
     for (const auto& [base, stored, passed, header] : cases) {
@@ -40,6 +44,32 @@ TEST(RequestLayer, SendsOnlyASafeBearerRequestToAValidUrl) {
         h.fake.runPending();
         EXPECT_EQ(status, 0) << stored.value_or("");
     }
+}
+
+// Every request the app makes is bounded for the answer it expects: seconds in all, body bytes.
+TEST(RequestLayer, EveryEndpointIsBoundedInTimeAndSize) {
+    AppHarness h;
+    h.home.putToken("orvela_t\n");
+    h.fake.bundleLocation = "/opt/ORVELA Timer.app";
+    h.app->applicationDidFinishLaunching();
+    h.app->pause();
+    h.app->startDeviceLogin();
+    h.app->update = ReleaseInfo{"2.0", 2, {}, "/mac/app-2.zip", "ab"};
+    h.fake.alertAnswers.push_back({0, {}});
+    h.app->installUpdate();
+    std::map<std::string, std::pair<double, std::uint64_t>> bounds;
+    auto note = [&](const std::string& what, const HttpRequest& r) {
+        bounds[what + " " + r.url.substr(std::string(kBase).size())] = {r.deadlineSeconds,
+                                                                        r.maxBodyBytes};
+    };
+    for (const SentRequest& sent : h.fake.requests) note(sent.request.method, sent.request);
+    for (const auto& download : h.fake.downloads) note("download", download.request);
+    const std::map<std::string, std::pair<double, std::uint64_t>> expected = {
+        {"GET /api/ext/pomodoro", {30, 1048576}}, {"POST /api/ext/pomodoro/pause", {30, 1048576}},
+        {"GET /api/ext/agenda", {30, 1048576}},   {"POST /api/device/start", {30, 65536}},
+        {"GET /mac/version.json", {30, 262144}},  {"download /mac/app-2.zip", {900, 67108864}},
+    };
+    EXPECT_EQ(bounds, expected);
 }
 
 }  // namespace

@@ -94,6 +94,11 @@ public:
 
 enum class CachePolicy { UseProtocolDefault, IgnoreLocalData };
 
+// Every transfer is bounded in time and size, so that a service that trickles, never ends its
+// answer or floods it can neither hold connections for ever nor fill the memory (or the disk).
+// The core chooses the bounds per endpoint; the adapter enforces them. A transfer that passes
+// either bound is abandoned at once, its connection closed, and reported like a timeout:
+// transportOk false (for a download, an error and no file).
 struct HttpRequest {
     std::string method = "GET";
     std::string url;
@@ -101,6 +106,11 @@ struct HttpRequest {
     std::optional<std::string> body;
     double timeoutSeconds = 10.0;  // the longest the transfer may wait without receiving data
     CachePolicy cache = CachePolicy::UseProtocolDefault;
+    // The longest the whole transfer may take, from sending to the last byte, however steadily
+    // data arrives. Not a positive finite number: the adapter uses 30 s.
+    double deadlineSeconds = 30.0;
+    // The most body bytes the answer may have; one more and the transfer is abandoned.
+    std::uint64_t maxBodyBytes = 1 << 20;
 };
 
 struct HttpResponse {
