@@ -91,6 +91,7 @@ TEST_F(StatusItemTest, OnePhaseAsAHostSeesIt) {
         app.render();
         if (second != 1000) continue;
         EXPECT_EQ(panel_.itemProperty("XAyatanaLabel").toString(), "🍅 08:20 · Отчёт");
+        EXPECT_EQ(statusItem_.iconFace().text, "9");
         EXPECT_EQ(qdbus_cast<SniToolTip>(panel_.itemProperty("ToolTip")).title, "Отчёт");
         const auto icons = qdbus_cast<SniIconList>(panel_.itemProperty("IconPixmap"));
         ASSERT_EQ(icons.size(), qsizetype(std::size(kIconSizes)));
@@ -277,14 +278,14 @@ bool ringShows(const QImage& icon, double elapsed, QColor done) {
     return hits * 3 >= inside;
 }
 
-// Work with 25, 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99 minutes:
+// Work with 25 (24:01), 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99 minutes:
 // at every size the right digits, filling most of the height, readable on dark and light
 // panels, over a ring of the elapsed part in the phase colour (amber counting the last minute).
 // Paused differs from running.
 TEST(StatusIcon, ShowsTheCountdown) {
     const QColor red(0xE5, 0x39, 0x35), green(0x43, 0xA0, 0x47), amber(0xFF, 0xC1, 0x07);
     const std::vector<std::tuple<Countdown, QString, double, QColor>> cases = {
-        {{1499.3, 1500, false, false}, "25", 0, red},
+        {{1441, 1500, false, false}, "25", 0, red},
         {{540, 1500, false, false}, "9", 0.64, red},
         {{60, 1500, false, false}, "1", 0.96, red},
         {{41.5, 1500, false, false}, "42", 0.3, amber},
