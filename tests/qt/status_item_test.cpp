@@ -278,8 +278,8 @@ bool ringShows(const QImage& icon, double elapsed, QColor done) {
     return hits * 3 >= inside;
 }
 
-// Work with 25 (24:01), 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99 minutes:
-// at every size the right digits, filling most of the height, readable on dark and light
+// Work with 25 (24:01), 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99
+// minutes: at every size the right digits, filling most of the height, readable on dark and light
 // panels, over a ring of the elapsed part in the phase colour (amber counting the last minute).
 // Paused differs from running.
 TEST(StatusIcon, ShowsTheCountdown) {
