@@ -102,6 +102,7 @@ void App::render() {
 
     TitleParts parts;
     std::string tooltip;
+    std::optional<Countdown> countdown;
     if (pendingLogin) {
         parts = {{"🔑 ", TitleColour::None}, {pendingLogin->userCode, TitleColour::None}};
         tooltip = "Подтвердите этот код на сайте ORVELA";
@@ -133,6 +134,8 @@ void App::render() {
                 parts = {{icon + " ", TitleColour::None},
                          {mmss(pos->left), colour},
                          {" · " + title, TitleColour::None}};
+                countdown =
+                    Countdown{pos->left, pos->phase->min * 60.0, rest, state->pausedAt.has_value()};
             }
             tooltip = state->title;
         } else if (line) {
@@ -152,9 +155,11 @@ void App::render() {
 
     std::string plain;
     for (const auto& part : parts) plain += part.text;
-    if (plain == shownTitle) return;
-    shownTitle = std::move(plain);
-    item->setTitle(parts);
+    if (plain != shownTitle) {
+        shownTitle = std::move(plain);
+        item->setTitle(parts);
+    }
+    item->setCountdown(countdown);
 }
 
 }  // namespace orvela

@@ -6,13 +6,18 @@
 #include <QAction>
 #include <QDBusVariant>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 #include <algorithm>
+#include <cmath>
 
 #include "fake_panel.hpp"
+#include "model/clock.hpp"
 #include "qt_wait.hpp"
+#include "shell/app.hpp"
 #include "status_item.hpp"
 #include "status_notifier_item.hpp"
+#include "support/fake_platform.hpp"
 
 namespace orvela::qt {
 namespace {
@@ -70,37 +75,42 @@ protected:
     RecordingDelegate delegate_;
 };
 
-// The core renders every second: hosts are told only of what changed, once.
-TEST_F(StatusItemTest, SignalsOncePerChange) {
+// The core on virtual time through a whole 25-minute phase, read by a panel: the icon is
+// repainted once per shown minute and per second only in the last minute; each second sends
+// the label and NewTitle (Xfce re-reads on it) and nothing else. The host reads the label, a
+// tooltip of the tooltip text (first line as its title), and the ARGB pixmaps (network byte
+// order) at every size, as painted.
+TEST_F(StatusItemTest, OnePhaseAsAHostSeesIt) {
     ASSERT_TRUE(panel_.startWatcher());
     attach();
-    const auto show = [&](const std::string& time, const std::string& icon) {
-        statusItem_.setTooltip("Отчёт");
-        statusItem_.setTitle(workTitle(time, icon));
-        panel_.itemProperty("Status");  // lets the signals sent so far arrive
-        std::vector<int> n;
-        for (const char* s : {"XAyatanaNewLabel", "NewTitle", "NewIcon", "NewToolTip"})
-            n.push_back(int(panel_.log.firstArgs(s).size()));
-        return n;
-    };
-    const std::vector<int> first = show("25:00", "🍅 ");
-    EXPECT_EQ(show("25:00", "🍅 "), first);
-    // label, title, icon (still work), tooltip (its title is the label)
-    EXPECT_EQ(show("24:59", "🍅 "),
-              (std::vector<int>{first[0] + 1, first[1] + 1, first[2], first[3] + 1}));
-    EXPECT_EQ(show("24:59", "⏸ ")[2], first[2] + 1);
-    EXPECT_EQ(panel_.log.firstArgs("XAyatanaNewLabel").back(), "⏸ 24:59 · Отчёт");
-
-    // Square pixmaps, ARGB in network byte order: the paused work glyph has opaque strong red.
-    const auto icons = qdbus_cast<SniIconList>(panel_.itemProperty("IconPixmap"));
-    ASSERT_FALSE(icons.isEmpty());
-    const SniIcon& icon = icons.front();
-    ASSERT_EQ(icon.bytes.size(), icon.width * icon.width * 4);
-    bool sawRed = false;
-    for (qsizetype i = 0; i + 3 < icon.bytes.size(); i += 4)
-        sawRed = sawRed || (uchar(icon.bytes[i]) == 255 && uchar(icon.bytes[i + 1]) > 200 &&
-                            uchar(icon.bytes[i + 2]) < 100);
-    EXPECT_TRUE(sawRed);
+    test::FakePlatform fake;
+    App app(fake);
+    app.item = &statusItem_;
+    app.state = PomodoroState{7, "Отчёт", {{"work", 25}}, nowMs() - 700, {}};
+    for (int second = 0; second <= 1500; ++second, fake.jumpWallClock(1)) {
+        app.render();
+        if (second != 1000) continue;
+        EXPECT_EQ(panel_.itemProperty("XAyatanaLabel").toString(), "🍅 08:20 · Отчёт");
+        EXPECT_EQ(statusItem_.iconFace().text, "9");
+        EXPECT_EQ(qdbus_cast<SniToolTip>(panel_.itemProperty("ToolTip")).title, "Отчёт");
+        const auto icons = qdbus_cast<SniIconList>(panel_.itemProperty("IconPixmap"));
+        ASSERT_EQ(icons.size(), qsizetype(std::size(kIconSizes)));
+        for (int i = 0; i < icons.size(); ++i) {
+            EXPECT_EQ(icons[i].width, kIconSizes[i]);
+            EXPECT_EQ(icons[i].bytes,
+                      sniIconFrom(paintIcon(statusItem_.iconFace(), kIconSizes[i])).bytes);
+        }
+        EXPECT_TRUE(icons.back().bytes.contains(QByteArray("\xff\xe5\x39\x35")));  // the red ring
+    }
+    panel_.itemProperty("Status");  // lets the signals sent so far arrive
+    const auto count = [&](const char* s) { return panel_.log.firstArgs(s).size(); };
+    EXPECT_EQ(count("NewIcon"), 1 + 24 + 59 + 1);  // "25", 24 more minutes, 59 seconds, "✅"
+    EXPECT_EQ(count("XAyatanaNewLabel"), 1501);
+    EXPECT_EQ(count("NewTitle"), 1501);
+    EXPECT_EQ(count("NewToolTip"), 1);
+    statusItem_.setTooltip("Созвон\nв 10:01");
+    const auto tip = qdbus_cast<SniToolTip>(panel_.itemProperty("ToolTip"));
+    EXPECT_EQ(tip.title + "|" + tip.description, "Созвон|в 10:01");
 }
 
 // Each kind of line as dbusmenu encodes it, clicks, and hosts told of a changed menu.
@@ -160,6 +170,7 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     statusItem_.setTitle(workTitle("25:00"));
     statusItem_.setTooltip("Отчёт");
     EXPECT_EQ(tray->toolTip(), "🍅 25:00 · Отчёт\nОтчёт");
+    EXPECT_EQ(tray->icon().availableSizes().size(), qsizetype(std::size(kIconSizes)));
 
     // The menu is rebuilt at each opening without piling up; a choice reaches the delegate on a
     // later loop turn, after the menu has closed.
@@ -189,31 +200,148 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_TRUE(tray->isVisible());
 }
 
-TEST(StatusGlyph, FollowsTheTitleState) {
-    using K = GlyphKind;
-    const TitleColour none = TitleColour::None, red = TitleColour::Red, green = TitleColour::Green,
-                      grey = TitleColour::Secondary;
-    const std::vector<std::pair<std::vector<TitlePart>, GlyphState>> cases = {
-        {{}, {K::Idle, none}},
-        {{{"🍅 ?", none}}, {K::Problem, none}},
-        {{{"🔑 ", none}, {"ABCD-1234", none}}, {K::Login, none}},
-        {{{"✅ ", none}, {"Отчёт", none}}, {K::Finished, none}},
-        {workTitle("25:00"), {K::Work, red}},
-        {{{"☕ ", none}, {"04:12", green}, {" · Отчёт", none}}, {K::Rest, green}},
-        {{{"⏸ ", none}, {"04:12", green}, {" · Отчёт", none}}, {K::Paused, green}},
-        {workTitle("25:00", "⏸ "), {K::Paused, red}},
-        {{{"● ", red}, {"Созвон", none}, {" · ещё 45 мин", grey}}, {K::Event, none}},
-        {{{"Созвон", none}, {" · через 10 мин", grey}}, {K::Event, none}},
+// ---------------------------------------------------------------- the icon as a person sees it
+
+bool whitish(const QImage& image, int x, int y) {
+    const QColor c = image.valid(x, y) ? image.pixelColor(x, y) : QColor(Qt::transparent);
+    return c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 200;
+}
+
+QRect digitsBox(const QImage& image) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (whitish(image, x, y)) box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// How well `text`, drawn alone in a bold sans and stretched over the icon's digit pixels (the
+// near-white ones), matches them: intersection over union.
+double textMatch(const QImage& icon, const QString& text) {
+    QImage alone(300, 120, QImage::Format_ARGB32);
+    alone.fill(Qt::black);
+    QPainter p(&alone);
+    p.setFont(QFont("DejaVu Sans", 60, QFont::Bold));
+    p.setPen(Qt::white);
+    p.drawText(alone.rect(), Qt::AlignCenter, text);
+    p.end();
+    const QRect box = digitsBox(icon);
+    const QImage fitted = alone.copy(digitsBox(alone)).scaled(box.size());
+    int both = 0, either = 0;
+    for (int y = 0; y < box.height(); ++y)
+        for (int x = 0; x < box.width(); ++x) {
+            const bool a = whitish(icon, box.x() + x, box.y() + y),
+                       b = qGray(fitted.pixel(x, y)) > 110;
+            both += a && b, either += a || b;
+        }
+    return either ? double(both) / either : 0;
+}
+
+// The contrast (WCAG ratio) of the digits against what lies two pixels around them, past the
+// blended edge, with the icon shown on a panel of colour `panel`.
+double digitsContrast(const QImage& icon, QColor panel) {
+    QImage shown(icon.size(), QImage::Format_ARGB32);
+    shown.fill(panel);
+    QPainter(&shown).drawImage(0, 0, icon);
+    const auto near = [&](int x, int y, int d) {
+        return whitish(icon, x + d, y) || whitish(icon, x - d, y) || whitish(icon, x, y + d) ||
+               whitish(icon, x, y - d);
+    };
+    const auto lin = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    double sum[2] = {0, 0}, n[2] = {0, 0};
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x) {
+            const int i = whitish(icon, x, y) ? 0 : !near(x, y, 1) && near(x, y, 2) ? 1 : 2;
+            if (i == 2) continue;
+            const QColor c = shown.pixelColor(x, y);
+            sum[i] += 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+            ++n[i];
+        }
+    return n[0] && n[1] ? (sum[0] / n[0] + 0.05) / (sum[1] / n[1] + 0.05) : 0;
+}
+
+// Whether the ring shows `elapsed` of a turn, clockwise from twelve o'clock, in colour `done`:
+// never beyond it, and in most of what the digits and the pause mark leave visible within it.
+bool ringShows(const QImage& icon, double elapsed, QColor done) {
+    const double c = icon.width() / 2.0, r = icon.width() * 0.43 - 0.5, edge = 10.0 / 360;
+    int inside = 0, hits = 0;
+    for (int deg = 0; deg < 360; deg += 3) {
+        const QColor px = icon.pixelColor(int(c + r * std::sin(deg * M_PI / 180)),
+                                          int(c - r * std::cos(deg * M_PI / 180)));
+        const bool hit = std::hypot(px.red() - done.red(), px.green() - done.green(),
+                                    px.blue() - done.blue()) < 60;
+        if (deg / 360.0 > elapsed + edge && hit) return false;
+        if (deg / 360.0 < elapsed - edge) ++inside, hits += hit;
+    }
+    return hits * 3 >= inside;
+}
+
+// Work with 25 (24:01), 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99
+// minutes: at every size the right digits, filling most of the height, readable on dark and light
+// panels, over a ring of the elapsed part in the phase colour (amber counting the last minute).
+// Paused differs from running.
+TEST(StatusIcon, ShowsTheCountdown) {
+    const QColor red(0xE5, 0x39, 0x35), green(0x43, 0xA0, 0x47), amber(0xFF, 0xC1, 0x07);
+    const std::vector<std::tuple<Countdown, QString, double, QColor>> cases = {
+        {{1441, 1500, false, false}, "25", 0, red},
+        {{540, 1500, false, false}, "9", 0.64, red},
+        {{60, 1500, false, false}, "1", 0.96, red},
+        {{41.5, 1500, false, false}, "42", 0.3, amber},
+        {{240, 300, true, false}, "4", 0.2, green},
+        {{540, 1500, false, true}, "9", 0.64, red},
+        {{6000.5, 9000, true, false}, "2ч", 0.33, green},
+    };
+    for (int size : kIconSizes) {
+        for (const auto& [countdown, text, elapsed, ring] : cases) {
+            const QImage icon = paintIcon(iconFace(IconKind::Idle, countdown), size)
+                                    .convertToFormat(QImage::Format_ARGB32);
+            const std::string what = text.toStdString() + " at " + std::to_string(size);
+            EXPECT_GE(digitsBox(icon).height(), size * 0.45) << what;
+            const double match = textMatch(icon, text);
+            EXPECT_GT(match, 0.5) << what;
+            for (const auto& other : cases)
+                if (std::get<1>(other) != text) {
+                    EXPECT_GT(match, textMatch(icon, std::get<1>(other))) << what;
+                }
+            for (QColor panel : {QColor(0x2B, 0x2B, 0x2B), QColor(0xEE, 0xEE, 0xEE)})
+                EXPECT_GT(digitsContrast(icon, panel), 3) << what;
+            EXPECT_TRUE(ringShows(icon, elapsed, ring)) << what;
+        }
+        EXPECT_NE(paintIcon(iconFace(IconKind::Idle, std::get<0>(cases[1])), size),
+                  paintIcon(iconFace(IconKind::Idle, std::get<0>(cases[5])), size));
+    }
+}
+
+// Numbers no timer should have stay bounded; without a countdown the title's state decides,
+// and each such state has a glyph of its own.
+TEST(StatusIcon, BoundsNumbersAndKeepsAGlyphPerState) {
+    for (const auto& [countdown, text] : std::vector<std::pair<Countdown, std::string>>{
+             {{NAN, NAN, false, false}, "0 120"},
+             {{-5, 0, false, false}, "0 120"},
+             {{INFINITY, INFINITY, false, false}, "99ч 0"},
+             {{1e300, 1, false, false}, "99ч 0"}}) {
+        const IconFace face = iconFace(IconKind::Idle, countdown);
+        EXPECT_EQ(face.text + " " + std::to_string(face.ring), text);
+    }
+    const TitleColour none = TitleColour::None;
+    const std::vector<std::pair<std::vector<TitlePart>, IconKind>> titles = {
+        {{{"🍅", none}}, IconKind::Idle},
+        {{{"🍅 ?", none}}, IconKind::Problem},
+        {{{"🔑 ", none}, {"ABCD-1234", none}}, IconKind::Login},
+        {{{"✅ ", none}, {"Отчёт", none}}, IconKind::Finished},
+        {{{"● ", TitleColour::Red}, {"Созвон", none}}, IconKind::Event},
+        {{{"Созвон", none}, {" · через 10 мин", TitleColour::Secondary}}, IconKind::Event},
     };
     std::vector<QImage> painted;
-    for (const auto& [parts, expected] : cases) {
-        const GlyphState state = glyphStateFor(parts);
-        EXPECT_EQ(state, expected) << (parts.empty() ? "" : parts.front().text);
-        const QImage big = paintGlyph(state, 44);
-        if (std::find(painted.begin(), painted.end(), big) == painted.end()) painted.push_back(big);
+    for (const auto& [parts, kind] : titles) {
+        EXPECT_EQ(titleKind(parts), kind) << parts.front().text;
+        const QImage image = paintIcon(iconFace(kind, std::nullopt), 22);
+        if (std::find(painted.begin(), painted.end(), image) == painted.end())
+            painted.push_back(image);
     }
-    // Every distinct state gets a glyph of its own (red and green pause included).
-    EXPECT_EQ(painted.size(), 9u);
+    EXPECT_EQ(painted.size(), 5u);
 }
 
 }  // namespace

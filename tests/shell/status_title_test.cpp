@@ -72,6 +72,21 @@ TEST(StatusTitle, Countdown) {
     }
 }
 
+// Every render, title changed or not, hands the icon the countdown of a running or paused
+// phase, and nothing once it has finished.
+TEST(StatusTitle, HandsTheCountdownToTheIcon) {
+    Scene t;
+    const auto& countdowns = t.fake.statusItem()->countdowns;
+    for (const auto& [elapsed, paused] :
+         {std::pair{700.0, 0.0}, {700.0, 0.0}, {180 * kMin, 25 * kMin + 48000}, {31 * kMin, 0.0}}) {
+        t.timer(kWorkRest, elapsed, paused ? std::optional(paused) : std::nullopt);
+        t.render();
+    }
+    EXPECT_EQ(countdowns, (std::vector<std::optional<Countdown>>{
+                              Countdown{1499.3, 1500}, Countdown{1499.3, 1500},
+                              Countdown{252, 300, true, true}, std::nullopt}));
+}
+
 // Without a running timer the title shows the event under way, else the next one within 24
 // hours: "now" up to a minute ahead, then rounded up; never an all-day event; a moment is over
 // once it starts. The tooltip adds the start time and the place.

@@ -25,14 +25,16 @@ public:
     bool hasButton() const override { return button; }
     void setTitle(const std::vector<TitlePart>& parts) override { titles.push_back(parts); }
     void setTooltip(const std::string& tooltip) override { tooltips.push_back(tooltip); }
+    void setCountdown(const std::optional<Countdown>& c) override { countdowns.push_back(c); }
     void setMenuDelegate(MenuDelegate* d) override { delegate = d; }
 
     std::string plainTitle() const;  // the text of the last title drawn
     std::string tooltip() const { return tooltips.empty() ? std::string() : tooltips.back(); }
 
     bool button = true;
-    std::vector<std::vector<TitlePart>> titles;  // every redraw, in order
-    std::vector<std::string> tooltips;           // every tooltip set, in order
+    std::vector<std::vector<TitlePart>> titles;        // every redraw, in order
+    std::vector<std::string> tooltips;                 // every tooltip set, in order
+    std::vector<std::optional<Countdown>> countdowns;  // every countdown set, in order
     MenuDelegate* delegate = nullptr;
 };
 

@@ -76,6 +76,17 @@ public:
     virtual void menuItemChosen(const MenuItem& item) = 0;
 };
 
+// The time left of a running or paused phase, for an adapter that draws it into its icon (a
+// square tray icon cannot hold the title). Plain numbers as the core has them: they may be
+// huge or not finite, and the adapter bounds them before drawing.
+struct Countdown {
+    double leftSeconds = 0;   // as in the title's countdown, before rounding
+    double phaseSeconds = 0;  // the whole phase's length
+    bool rest = false;        // a break ("rest"), else work
+    bool paused = false;
+    bool operator==(const Countdown&) const = default;
+};
+
 // The single status item in the desktop's status bar (menu bar, system tray).
 class StatusItem {
 public:
@@ -86,6 +97,10 @@ public:
     virtual void setTitle(const std::vector<TitlePart>& parts) = 0;
     // Set on every render, whether or not the title changed.
     virtual void setTooltip(const std::string& tooltip) = 0;
+    // Called on every render, after the title and the tooltip: the timer's countdown while a
+    // phase runs or is paused, nothing otherwise (finished, agenda, login, problem, idle). The
+    // adapter redraws only what changed; one without an icon of its own may ignore it.
+    virtual void setCountdown(const std::optional<Countdown>& countdown) = 0;
     // The delegate outlives the item (both belong to the App for the life of the process).
     virtual void setMenuDelegate(MenuDelegate* delegate) = 0;
 };

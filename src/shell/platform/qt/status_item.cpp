@@ -13,19 +13,6 @@
 
 namespace orvela::qt {
 
-namespace {
-
-// Hosts draw at about 22 px; the double size serves scaled (HiDPI) panels.
-constexpr int kGlyphSizes[] = {22, 44};
-
-std::vector<QImage> paintGlyphs(const GlyphState& state) {
-    std::vector<QImage> images;
-    for (int size : kGlyphSizes) images.push_back(paintGlyph(state, size));
-    return images;
-}
-
-}  // namespace
-
 QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString menuPath = QString::fromLatin1(kMenuPath);
@@ -34,8 +21,7 @@ QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent) {
         [this](const MenuItem& item) { deliver(item); }, this);
     sni_ = new StatusNotifierItem(bus, menuPath, this);
 
-    glyphImages_ = paintGlyphs(glyph_);
-    sni_->setIcons(QList<QImage>(glyphImages_.begin(), glyphImages_.end()));
+    paintIcons();
 
     connect(sni_, &StatusNotifierItem::registeredChanged, this,
             [this](bool registered) { setFallback(!registered); });
@@ -51,19 +37,11 @@ QtStatusItem::~QtStatusItem() {
 void QtStatusItem::setTitle(const std::vector<TitlePart>& parts) {
     QString label;
     for (const TitlePart& part : parts) label += QString::fromStdString(part.text);
-    const GlyphState glyph = glyphStateFor(parts);
-
-    const bool labelChanged = label != label_;
-    const bool glyphChanged = glyph != glyph_;
-    if (!labelChanged && !glyphChanged) return;
+    // The icon follows in setCountdown, which comes after every title.
+    titleKind_ = titleKind(parts);
+    if (label == label_) return;
     label_ = label;
-    if (labelChanged) sni_->setLabel(label_);
-    if (glyphChanged) {
-        glyph_ = glyph;
-        glyphImages_ = paintGlyphs(glyph_);
-        sni_->setIcons(QList<QImage>(glyphImages_.begin(), glyphImages_.end()));
-        updateTrayIcon();
-    }
+    sni_->setLabel(label_);
     updateTrayToolTip();
 }
 
@@ -73,6 +51,20 @@ void QtStatusItem::setTooltip(const std::string& tooltip) {
     tooltip_ = text;
     sni_->setToolTipText(tooltip_);
     updateTrayToolTip();
+}
+
+void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
+    const IconFace face = orvela::qt::iconFace(titleKind_, countdown);
+    if (face == face_) return;
+    face_ = face;
+    paintIcons();
+}
+
+void QtStatusItem::paintIcons() {
+    iconImages_.clear();
+    for (int size : kIconSizes) iconImages_.push_back(paintIcon(face_, size));
+    sni_->setIcons(QList<QImage>(iconImages_.begin(), iconImages_.end()));
+    updateTrayIcon();
 }
 
 void QtStatusItem::setMenuDelegate(MenuDelegate* delegate) {
@@ -122,7 +114,7 @@ void QtStatusItem::setFallback(bool on) {
 void QtStatusItem::updateTrayIcon() {
     if (!tray_) return;
     QIcon icon;
-    for (const QImage& image : glyphImages_) icon.addPixmap(QPixmap::fromImage(image));
+    for (const QImage& image : iconImages_) icon.addPixmap(QPixmap::fromImage(image));
     tray_->setIcon(icon);
 }
 

@@ -1,9 +1,10 @@
 // The status item of the Qt adapter.
 //
 // Where a StatusNotifierItem host runs (a watcher is on the session bus), the title is the
-// item's text label, next to a square state glyph, and the menu is exported over dbusmenu.
-// Elsewhere an XEmbed QSystemTrayIcon shows the same glyph, the title and tooltip as its tooltip,
-// and the same menu model rendered into a QMenu. The item follows the watcher coming and going.
+// item's text label, next to a square icon that carries the countdown, and the menu is exported
+// over dbusmenu. Elsewhere an XEmbed QSystemTrayIcon shows the same icon, the title and tooltip
+// as its tooltip, and the same menu model rendered into a QMenu. The item follows the watcher
+// coming and going.
 #pragma once
 
 #include <QImage>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "shell/platform/platform.hpp"
-#include "status_glyph.hpp"
+#include "status_icon.hpp"
 
 class QMenu;
 class QSystemTrayIcon;
@@ -35,6 +36,8 @@ public:
     bool hasButton() const override { return true; }
     void setTitle(const std::vector<TitlePart>& parts) override;
     void setTooltip(const std::string& tooltip) override;
+    // Repaints the icon only when what it shows changed: once a minute while a phase runs.
+    void setCountdown(const std::optional<Countdown>& countdown) override;
     void setMenuDelegate(MenuDelegate* delegate) override;
 
     // What the desktop sees, for the adapter's own checks and tests.
@@ -43,6 +46,7 @@ public:
     // Present once the fallback was needed; shown only while no watcher shows the item.
     QSystemTrayIcon* trayIcon() const { return tray_; }
     bool usesFallback() const { return fallback_; }
+    const IconFace& iconFace() const { return face_; }
 
 private:
     std::vector<MenuItem> buildMenu();
@@ -50,6 +54,7 @@ private:
     // the D-Bus call that carried the click) is done.
     void deliver(const MenuItem& item);
     void setFallback(bool on);
+    void paintIcons();
     void updateTrayIcon();
     void updateTrayToolTip();
 
@@ -61,8 +66,9 @@ private:
     bool fallback_ = false;
     QString label_;
     QString tooltip_;
-    GlyphState glyph_;
-    std::vector<QImage> glyphImages_;
+    IconKind titleKind_ = IconKind::Idle;
+    IconFace face_;
+    std::vector<QImage> iconImages_;
 };
 
 }  // namespace orvela::qt

@@ -158,7 +158,12 @@ void StatusNotifierItem::setRegistered(bool registered) {
 }
 
 SniToolTip StatusNotifierItem::toolTip() const {
-    return SniToolTip{QString(), {}, label_, toolTipText_};
+    // The tooltip's own text (the task's full title, the event with its time and place), first
+    // line as the title: it changes with the state, never with the ticking label, so hosts are
+    // not sent NewToolTip every second. The label is next to the icon, and the icon counts.
+    const qsizetype feed = toolTipText_.indexOf(QLatin1Char('\n'));
+    if (feed < 0) return SniToolTip{QString(), {}, toolTipText_, QString()};
+    return SniToolTip{QString(), {}, toolTipText_.left(feed), toolTipText_.mid(feed + 1)};
 }
 
 QString StatusNotifierItem::labelGuide() const {
@@ -169,11 +174,12 @@ QString StatusNotifierItem::labelGuide() const {
 void StatusNotifierItem::setLabel(const QString& label) {
     if (label == label_) return;
     label_ = label;
-    // GNOME's AppIndicator follows XAyatanaNewLabel; Xfce's sntray re-reads the label only on
-    // NewTitle or NewToolTip. The tooltip's title is the label too.
+    // GNOME's AppIndicator takes the label from XAyatanaNewLabel itself, without a read back.
+    // Xfce's sntray ignores that signal and re-reads everything (GetAll) on NewTitle or
+    // NewToolTip, so one of them must go too: NewTitle, which costs GNOME only a read of the
+    // short constant Title. Nothing else carries the label, so nothing else is signalled.
     emit XAyatanaNewLabel(label_, labelGuide());
     emit NewTitle();
-    emit NewToolTip();
 }
 
 void StatusNotifierItem::setToolTipText(const QString& text) {

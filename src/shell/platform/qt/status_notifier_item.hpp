@@ -1,9 +1,10 @@
 // Our StatusNotifierItem (org.kde.StatusNotifierItem) over QtDBus.
 //
-// Hosts show its text label (XAyatanaLabel) next to a square icon, so the title stays readable
-// where a painted pixmap would be squeezed to 22 px. The item registers with the session's
-// org.kde.StatusNotifierWatcher whenever one runs, and reports whether a host can show it so
-// that the owner can fall back to an XEmbed tray icon.
+// Hosts that know the extension show its text label (XAyatanaLabel) next to the square icon;
+// the others show the icon alone, which is why the icon carries the countdown too. Every
+// property is signalled only when it changed, so hosts re-read as little as they can. The item
+// registers with the session's org.kde.StatusNotifierWatcher whenever one runs, and reports whether
+// a host can show it so that the owner can fall back to an XEmbed tray icon.
 #pragma once
 
 #include <QByteArray>
@@ -135,7 +136,7 @@ public:
     // Present once known: whether a watcher has accepted the item.
     std::optional<bool> registered() const { return registered_; }
 
-    // Changing the label tells hosts through every signal they re-read it on.
+    // Changing the label tells hosts through the signals they follow it by.
     void setLabel(const QString& label);
     void setToolTipText(const QString& text);
     void setIcons(const QList<QImage>& images);
