@@ -25,10 +25,12 @@ public:
         ++redraws;
     }
     void setTooltip(const std::string& text) override { tooltip = text; }
+    void setCountdown(const std::optional<orvela::Countdown>& value) override { countdown = value; }
     void setMenuDelegate(orvela::MenuDelegate*) override {}
 
     std::vector<TitlePart> title;
     std::string tooltip;
+    std::optional<orvela::Countdown> countdown;
     std::int64_t redraws = 0;
 };
 

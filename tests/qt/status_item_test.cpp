@@ -167,8 +167,15 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     QSystemTrayIcon* tray = statusItem_.trayIcon();
     ASSERT_NE(tray, nullptr);
     EXPECT_TRUE(tray->isVisible());
+    // Nobody shows the item: its change signals would only wake the bus and its listeners.
+    int changeSignals = 0;
+    for (auto signal : {&StatusNotifierItem::NewTitle, &StatusNotifierItem::NewToolTip,
+                        &StatusNotifierItem::NewIcon})
+        QObject::connect(statusItem_.notifierItem(), signal, [&] { ++changeSignals; });
     statusItem_.setTitle(workTitle("25:00"));
     statusItem_.setTooltip("Отчёт");
+    statusItem_.setCountdown(Countdown{1500, 1500, false, false});
+    EXPECT_EQ(changeSignals, 0);
     EXPECT_EQ(tray->toolTip(), "🍅 25:00 · Отчёт\nОтчёт");
     EXPECT_EQ(tray->icon().availableSizes().size(), qsizetype(std::size(kIconSizes)));
 
@@ -195,6 +202,8 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     ASSERT_TRUE(waitUntil([&] { return !statusItem_.usesFallback(); }));
     EXPECT_EQ(panel_.watcher.registrations.size(), 1);
     EXPECT_FALSE(tray->isVisible());
+    statusItem_.setTitle(workTitle("24:59"));
+    EXPECT_EQ(changeSignals, 1);
     panel_.stopWatcher();
     ASSERT_TRUE(waitUntil([&] { return statusItem_.usesFallback(); }));
     EXPECT_TRUE(tray->isVisible());

@@ -178,6 +178,7 @@ void StatusNotifierItem::setLabel(const QString& label) {
     // Xfce's sntray ignores that signal and re-reads everything (GetAll) on NewTitle or
     // NewToolTip, so one of them must go too: NewTitle, which costs GNOME only a read of the
     // short constant Title. Nothing else carries the label, so nothing else is signalled.
+    if (!shown()) return;
     emit XAyatanaNewLabel(label_, labelGuide());
     emit NewTitle();
 }
@@ -185,13 +186,13 @@ void StatusNotifierItem::setLabel(const QString& label) {
 void StatusNotifierItem::setToolTipText(const QString& text) {
     if (text == toolTipText_) return;
     toolTipText_ = text;
-    emit NewToolTip();
+    if (shown()) emit NewToolTip();
 }
 
 void StatusNotifierItem::setIcons(const QList<QImage>& images) {
     icons_.clear();
     for (const QImage& image : images) icons_.push_back(sniIconFrom(image));
-    emit NewIcon();
+    if (shown()) emit NewIcon();
 }
 
 void StatusNotifierItem::ContextMenu(int, int) {}

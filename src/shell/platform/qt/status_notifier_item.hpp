@@ -176,6 +176,9 @@ signals:
     void registeredChanged(bool registered);
 
 private:
+    // Change signals are broadcast on the bus and wake every listener, so they go out only
+    // while a watcher shows the item; one that registers later reads every property afresh.
+    bool shown() const { return registered_.value_or(false); }
     void registerWithWatcher();
     void setRegistered(bool registered);
 
