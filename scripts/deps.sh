@@ -12,6 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     dbus fonts-dejavu-core sound-theme-freedesktop     # private test buses, offscreen text, sounds
     unzip zip                                          # update archives
+    patchelf openssl                                   # the release bundle, its HTTPS test
 )
 
 missing=()
