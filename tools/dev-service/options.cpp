@@ -66,8 +66,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         const bool takesValue = arg == "--port" || arg == "--token" || arg == "--plan" ||
                                 arg == "--title" || arg == "--auto-approve" ||
-                                arg == "--release-dir" || arg == "--tls-cert" ||
-                                arg == "--tls-key";
+                                arg == "--release-dir" || arg == "--tls-cert" || arg == "--tls-key";
         if (!takesValue) return fail("неизвестный параметр: " + arg);
         if (i + 1 >= args.size()) return fail("параметру " + arg + " нужно значение");
         const std::string& value = args[++i];

@@ -134,8 +134,9 @@ int DevService::start() {
         auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCert->c_str(),
                                                         options_.tlsKey->c_str());
         if (!tls->is_valid())
-            throw std::runtime_error("cannot load the TLS certificate " + options_.tlsCert->string() +
-                                     " with its key " + options_.tlsKey->string());
+            throw std::runtime_error("cannot load the TLS certificate " +
+                                     options_.tlsCert->string() + " with its key " +
+                                     options_.tlsKey->string());
         server_ = std::move(tls);
     } else {
         server_ = std::make_unique<httplib::Server>();
