@@ -111,7 +111,8 @@ TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
     launch(true);
     const QRegularExpression countdown("^🍅 2\\d:\\d\\d · Демо-задача$");
     ASSERT_TRUE(waitUntil([&] { return countdown.match(label()).hasMatch(); }, 20000))
-        << label().toStdString();
+        << label().toStdString() << " "
+        << panel.openMenu().children.value(0).properties.value("label").toString().toStdString();
 
     // Everything the bundle carries came from it, not from the system; OpenSSL, left to the
     // system on purpose, came from there.

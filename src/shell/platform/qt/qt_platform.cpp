@@ -22,6 +22,7 @@
 #include "processes.hpp"
 #include "qt_http.hpp"
 #include "status_item.hpp"
+#include "tls_trust.hpp"
 #include "wake_watcher.hpp"
 
 namespace orvela::qt {
@@ -47,6 +48,7 @@ QtPlatform::QtPlatform()
       sounds_(std::make_unique<EventSounds>()),
       wake_(std::make_unique<WakeWatcher>([this] { return wallClockMs() / 1000.0; },
                                           [this] { return monotonicSeconds(); })) {
+    trustAuthoritiesFromEnvironment();
     // An installed bundle keeps its menu entry, icon and login entry pointing at itself; a
     // failure is worth one log line and never stops the app.
     const DesktopPlaces places{dataHome(), Autostart::userEntryPath()};
