@@ -10,14 +10,16 @@
 #     DIR/mac/orvela-timer-BUILD.zip
 #     DIR/version.json   {"version", "build", "notes"?, "zip": "/mac/orvela-timer-BUILD.zip", "sha256"}
 #
-# DIR is "release" unless --out says otherwise; publish it as is under the service's base URL.
+# DIR is "release" unless --out says otherwise. The app reads BASE/mac/version.json, so publish
+# version.json there and the archive at BASE/mac/ (`orvela-dev-service --release-dir DIR` serves
+# DIR exactly so).
 # --base-url is the service the app talks to (CMake's ORVELA_DEFAULT_BASE_URL); without it the
 # app talks to the local stand-in, which is right for testing only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,/^[^#]/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
