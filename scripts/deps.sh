@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev                           # libFuzzer targets of the decoders
     dbus fonts-dejavu-core sound-theme-freedesktop     # private test buses, offscreen text, sounds
     unzip zip                                          # update archives
+    patchelf openssl                                   # the release bundle, its HTTPS test
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test twice, in a normal build and in an ASan+UBSan build,
-# then fuzzes every decoder for a short, bounded time.
+# Builds everything and runs every test twice, in a normal build and in an ASan+UBSan build (the
+# normal one also runs the release archive that scripts/release.sh makes), then fuzzes every
+# decoder for a short, bounded time.
 # Any failing test or sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,11 @@ suite() {
     (cd "build/$name" && ctest --output-on-failure --timeout 900)
 }
 
-suite test-normal
+# The release the bundle tests unpack and run (and the update test installs), made once the way
+# a real one is; its build number is above every test build's.
+echo "=== release build ==="
+scripts/release.sh 9000 --out build/release-test
+suite test-normal -DORVELA_RELEASE_DIR="$PWD/build/release-test"
 # Sanitizer findings abort the test program (-fno-sanitize-recover=all), which fails ctest.
 ASAN_OPTIONS=abort_on_error=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

@@ -66,7 +66,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         const bool takesValue = arg == "--port" || arg == "--token" || arg == "--plan" ||
                                 arg == "--title" || arg == "--auto-approve" ||
-                                arg == "--release-dir";
+                                arg == "--release-dir" || arg == "--tls-cert" || arg == "--tls-key";
         if (!takesValue) return fail("неизвестный параметр: " + arg);
         if (i + 1 >= args.size()) return fail("параметру " + arg + " нужно значение");
         const std::string& value = args[++i];
@@ -95,6 +95,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 return fail("--auto-approve: ожидается число секунд от 0 до 600");
             }
             options.autoApproveSeconds = *seconds;
+        } else if (arg == "--tls-cert" || arg == "--tls-key") {
+            std::error_code ignored;
+            if (!std::filesystem::is_regular_file(value, ignored))
+                return fail(arg + ": нет такого файла: " + value);
+            (arg == "--tls-cert" ? options.tlsCert : options.tlsKey) = std::filesystem::path(value);
         } else {
             std::error_code ignored;
             if (!std::filesystem::is_directory(value, ignored)) {
@@ -103,14 +108,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             options.releaseDir = std::filesystem::path(value);
         }
     }
+    if (options.tlsCert.has_value() != options.tlsKey.has_value())
+        return fail("--tls-cert и --tls-key задаются вместе");
     result.options = std::move(options);
     return result;
 }
 
 std::string usage() {
     return R"(orvela-dev-service — локальная замена сервиса ORVELA для разработки и тестов.
-Это НЕ настоящий сервис: один демо-пользователь, данные только в памяти, HTTP без TLS,
-слушает только 127.0.0.1.
+Это НЕ настоящий сервис: один демо-пользователь, данные только в памяти, HTTP (HTTPS с
+--tls-cert и --tls-key), слушает только 127.0.0.1.
 
 Параметры:
   --port N             порт (по умолчанию 8765; 0 — выбрать свободный). Первая строка
@@ -125,6 +132,8 @@ std::string usage() {
   --release-dir DIR    отдавать DIR/version.json как /mac/version.json и любой файл из DIR
                        по его относительному пути (например /mac/app-13.zip). Без него
                        /mac/version.json — манифест со сборкой 0, обновлений нет.
+  --tls-cert PEM       отвечать по HTTPS с этой цепочкой сертификатов (вместе с --tls-key);
+  --tls-key PEM        приложение должно доверять её корню, иначе у него "Нет связи с ORVELA"
   --help               эта справка
 
 Адреса: GET /api/ext/pomodoro, POST /api/ext/pomodoro/{pause,resume,skip,stop,extend,start},

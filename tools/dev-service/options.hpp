@@ -19,6 +19,9 @@ struct Options {
     std::string title = "Демо-задача";
     std::optional<double> autoApproveSeconds;
     std::optional<std::filesystem::path> releaseDir;
+    // HTTPS with this certificate chain and key (PEM files), as the real service speaks;
+    // both or neither.
+    std::optional<std::filesystem::path> tlsCert, tlsKey;
 };
 
 struct CommandLine {

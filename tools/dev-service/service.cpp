@@ -116,7 +116,7 @@ DevService::~DevService() {
 }
 
 std::string DevService::baseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
+    return (options_.tlsCert ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
 }
 
 // Called with mutex_ held (from the device-login handlers), so the set needs no lock of its own.
@@ -130,7 +130,17 @@ std::string DevService::issueToken() {
 
 int DevService::start() {
     if (server_) throw std::runtime_error("the stand-in service is already running");
-    server_ = std::make_unique<httplib::Server>();
+    if (options_.tlsCert && options_.tlsKey) {
+        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCert->c_str(),
+                                                        options_.tlsKey->c_str());
+        if (!tls->is_valid())
+            throw std::runtime_error("cannot load the TLS certificate " +
+                                     options_.tlsCert->string() + " with its key " +
+                                     options_.tlsKey->string());
+        server_ = std::move(tls);
+    } else {
+        server_ = std::make_unique<httplib::Server>();
+    }
     // httplib's defaults add SO_REUSEPORT, which lets a second stand-in share a busy port and
     // take half of its connections; a busy port must be an error instead.
     server_->set_socket_options([](socket_t sock) {

@@ -2,8 +2,9 @@
 //
 // It answers the requests the desktop client sends (timer, agenda, device login, release
 // manifest and archives, the pages the client opens) for one demo user, keeps everything in
-// memory and listens on 127.0.0.1 over plain HTTP. The demo, the end-to-end tests and the
-// service tests start it in-process or as the orvela-dev-service program.
+// memory and listens on 127.0.0.1 over plain HTTP, or HTTPS with a certificate it is given. The
+// demo, the end-to-end tests and the service tests start it in-process or as the orvela-dev-service
+// program.
 #pragma once
 
 #include <functional>

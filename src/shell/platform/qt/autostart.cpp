@@ -10,19 +10,9 @@
 
 namespace orvela::qt {
 
-QString desktopExecArgument(const QString& argument) {
-    // Inside a quoted argument, ", `, $ and \ take a backslash ...
-    QString quoted = QStringLiteral("\"");
-    for (QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
-        quoted += c;
-    }
-    quoted += u'"';
-    // ... a literal percent sign is doubled so it is no field code ...
-    quoted.replace(u'%', QStringLiteral("%%"));
-    // ... and the whole value is then a desktop-entry string, whose own escapes come on top.
+QString desktopStringValue(const QString& text) {
     QString value;
-    for (QChar c : quoted) {
+    for (QChar c : text) {
         if (c == u'\\')
             value += QStringLiteral("\\\\");
         else if (c == u'\n')
@@ -35,6 +25,20 @@ QString desktopExecArgument(const QString& argument) {
             value += c;
     }
     return value;
+}
+
+QString desktopExecArgument(const QString& argument) {
+    // Inside a quoted argument, ", `, $ and \ take a backslash ...
+    QString quoted = QStringLiteral("\"");
+    for (QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
+        quoted += c;
+    }
+    quoted += u'"';
+    // ... a literal percent sign is doubled so it is no field code ...
+    quoted.replace(u'%', QStringLiteral("%%"));
+    // ... and the whole value is then a desktop-entry string, whose own escapes come on top.
+    return desktopStringValue(quoted);
 }
 
 Autostart::Autostart(QString entryPath, QString executable)
@@ -70,21 +74,27 @@ LoginItemStatus Autostart::status() const {
     return LoginItemStatus::Enabled;
 }
 
+QByteArray Autostart::entryText() const {
+    return QStringLiteral(
+               "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Version=1.5\n"
+               "Name=ORVELA Timer\n"
+               "Exec=%1\n"
+               "Terminal=false\n"
+               "X-GNOME-Autostart-enabled=true\n")
+        .arg(desktopExecArgument(executable_))
+        .toUtf8();
+}
+
 std::optional<std::string> Autostart::enable() const {
     const QString folder = QFileInfo(entryPath_).absolutePath();
     if (!QDir().mkpath(folder)) return (QStringLiteral("Cannot create ") + folder).toStdString();
     // Written whole or not at all: a half-written entry would start nothing, or worse.
     QSaveFile file(entryPath_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return file.errorString().toStdString();
-    QTextStream out(&file);
-    out << "[Desktop Entry]\n"
-        << "Type=Application\n"
-        << "Version=1.5\n"
-        << "Name=ORVELA Timer\n"
-        << "Exec=" << desktopExecArgument(executable_) << "\n"
-        << "Terminal=false\n"
-        << "X-GNOME-Autostart-enabled=true\n";
-    out.flush();
+    const QByteArray text = entryText();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return file.errorString().toStdString();
     if (!file.commit()) return file.errorString().toStdString();
     return std::nullopt;
 }

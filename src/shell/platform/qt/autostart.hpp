@@ -9,6 +9,8 @@
 
 namespace orvela::qt {
 
+// A desktop-entry string value: backslash, line feed, tab and carriage return escaped.
+QString desktopStringValue(const QString& text);
 // One argument of an Exec= line, quoted and escaped as desktop entries require.
 QString desktopExecArgument(const QString& argument);
 
@@ -21,6 +23,8 @@ public:
     static QString userEntryPath();
 
     LoginItemStatus status() const;
+    // The entry enable() writes.
+    QByteArray entryText() const;
     std::optional<std::string> enable() const;
     std::optional<std::string> disable() const;
 

@@ -17,10 +17,12 @@
 #include "alerts.hpp"
 #include "app_paths.hpp"
 #include "autostart.hpp"
+#include "desktop_integration.hpp"
 #include "desktop_notifications.hpp"
 #include "processes.hpp"
 #include "qt_http.hpp"
 #include "status_item.hpp"
+#include "tls_trust.hpp"
 #include "wake_watcher.hpp"
 
 namespace orvela::qt {
@@ -45,7 +47,14 @@ QtPlatform::QtPlatform()
       notifications_(std::make_unique<DesktopNotifications>(QDBusConnection::sessionBus())),
       sounds_(std::make_unique<EventSounds>()),
       wake_(std::make_unique<WakeWatcher>([this] { return wallClockMs() / 1000.0; },
-                                          [this] { return monotonicSeconds(); })) {}
+                                          [this] { return monotonicSeconds(); })) {
+    trustAuthoritiesFromEnvironment();
+    // An installed bundle keeps its menu entry, icon and login entry pointing at itself; a
+    // failure is worth one log line and never stops the app.
+    const DesktopPlaces places{dataHome(), Autostart::userEntryPath()};
+    if (const auto problem = integrateWithDesktop(QCoreApplication::applicationFilePath(), places))
+        systemLog("desktop integration: " + *problem);
+}
 
 QtPlatform::~QtPlatform() = default;
 

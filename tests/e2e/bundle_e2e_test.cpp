@@ -1,0 +1,140 @@
+// The release as a user gets it: the archive scripts/release.sh made, unpacked into a fresh
+// folder and started with a clean environment (no library or plugin search path) against the
+// stand-in over HTTPS, with a throwaway certificate authority trusted for that run only. The
+// test is the panel; the mapped files of the running process show where its libraries came from.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <nlohmann/json.hpp>
+
+#include "dev-service/service.hpp"
+#include "qt/fake_panel.hpp"
+#include "qt/qt_wait.hpp"
+
+namespace orvela {
+namespace {
+
+using test::waitUntil;
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Unpacks the archive $1 into $2/Apps and makes, in $2/tls, a certificate authority of this run
+// and a certificate for 127.0.0.1 signed by it.
+const char* const kPrepare = R"(set -e
+mkdir -p "$2/Apps" "$2/tls" && unzip -q "$1" -d "$2/Apps" && cd "$2/tls"
+ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
+openssl req -x509 $ec -subj /CN=orvela-test-ca -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign -keyout ca.key -out ca.pem 2>/dev/null
+openssl req -x509 $ec -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -addext basicConstraints=CA:FALSE -CA ca.pem -CAkey ca.key -keyout server.key \
+    -out server.pem 2>/dev/null)";
+
+class BundleEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // scripts/test.sh makes the release first and names its folder; a bare ctest has none.
+        const QString release = qEnvironmentVariable("ORVELA_RELEASE_DIR");
+        if (release.isEmpty())
+            GTEST_SKIP() << "no release to test: set ORVELA_RELEASE_DIR to a folder that "
+                            "scripts/release.sh made (scripts/test.sh does)";
+        const auto manifest =
+            nlohmann::json::parse(readAll(release + "/version.json").toStdString(), nullptr, false);
+        ASSERT_TRUE(manifest.is_object() && manifest.value("zip", "").starts_with("/"))
+            << "no release manifest in " << release.toStdString();
+        const QString archive = release + QString::fromStdString(manifest.value("zip", ""));
+        ASSERT_TRUE(root.isValid() && panel.isConnected() && panel.startWatcher())
+            << "run under scripts/with-session-bus.sh";
+        ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", kPrepare, "sh", archive, root.path()}), 0)
+            << archive.toStdString();
+        dev::Options options;
+        options.port = 0;
+        options.tlsCert = (root.path() + "/tls/server.pem").toStdString();
+        options.tlsKey = (root.path() + "/tls/server.key").toStdString();
+        service = std::make_unique<dev::DevService>(options);
+        service->start();
+        ASSERT_TRUE(test::writeFile(root.path() + "/home/.config/orvela/token",
+                                    QByteArray::fromStdString(options.token + "\n")));
+    }
+    void TearDown() override {
+        app.terminate();
+        if (!app.waitForFinished(5000)) app.kill(), app.waitForFinished(5000);
+    }
+
+    // The unpacked program on the test's bus and nothing else from this process's environment;
+    // `trusted` hands OpenSSL this run's authority as its certificate file.
+    void launch(bool trusted) {
+        QProcessEnvironment env;
+        env.insert("PATH", "/usr/bin:/bin");
+        env.insert("HOME", root.path() + "/home");
+        env.insert("XDG_DATA_HOME", root.path() + "/data");
+        env.insert("XDG_CONFIG_HOME", root.path() + "/config");
+        env.insert("DBUS_SESSION_BUS_ADDRESS", qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (trusted) env.insert("SSL_CERT_FILE", root.path() + "/tls/ca.pem");
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(program, {"-OrvelaURL", QString::fromStdString(service->baseUrl())});
+        ASSERT_TRUE(app.waitForStarted(5000));
+        ASSERT_TRUE(panel.attach()) << "the item never registered";
+    }
+    QString label() { return panel.itemProperty("XAyatanaLabel").toString(); }
+
+    QTemporaryDir root;
+    test::FakePanel panel;
+    std::unique_ptr<dev::DevService> service;
+    QString bundle = root.path() + "/Apps/ORVELA Timer.app";
+    QString program = bundle + "/bin/orvela-timer";
+    QProcess app;
+};
+
+TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
+    launch(true);
+    const QRegularExpression countdown("^🍅 2\\d:\\d\\d · Демо-задача$");
+    ASSERT_TRUE(waitUntil([&] { return countdown.match(label()).hasMatch(); }, 20000))
+        << label().toStdString() << " "
+        << panel.openMenu().children.value(0).properties.value("label").toString().toStdString();
+
+    // Every library the bundle carries was mapped from it (the TLS backend too, now that a
+    // request went out); OpenSSL, left to the system on purpose, came from there.
+    const QRegularExpression carried(
+        "/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
+        "libqopensslbackend|libqoffscreen|libssl)\\.so");
+    QSet<QString> fromBundle, elsewhere;
+    const QString maps = readAll(QString("/proc/%1/maps").arg(app.processId()));
+    for (const QString& line : maps.split('\n')) {
+        const QString file = line.section(' ', 5).trimmed();
+        if (const auto m = carried.match(file); m.hasMatch())
+            (file.startsWith(bundle + "/") ? fromBundle : elsewhere) << m.captured(1);
+    }
+    EXPECT_TRUE(elsewhere == QSet<QString>{"libssl"})
+        << QStringList(elsewhere.values()).join(' ').toStdString();
+    for (const char* name :
+         {"libQt6Core", "libQt6Gui", "libQt6Widgets", "libQt6Network", "libQt6DBus", "libicuuc",
+          "libicui18n", "liburiparser", "libcanberra", "libqopensslbackend", "libqoffscreen"})
+        EXPECT_TRUE(fromBundle.contains(name)) << name << " not loaded from the bundle";
+
+    // The first run put the bundle into the applications menu.
+    const QByteArray entry = readAll(root.path() + "/data/applications/orvela-timer.desktop");
+    EXPECT_TRUE(entry.contains("\nExec=\"" + program.toUtf8() + "\"\n")) << entry.toStdString();
+}
+
+// The same run without this run's authority: the handshake fails, which is no connection.
+TEST_F(BundleEndToEnd, AnUntrustedCertificateIsNoConnection) {
+    launch(false);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto menu = panel.openMenu();
+            return !menu.children.isEmpty() &&
+                   menu.children.front().properties.value("label") == "Нет связи с ORVELA";
+        },
+        20000));
+    EXPECT_FALSE(label().contains("Демо-задача")) << label().toStdString();
+}
+
+}  // namespace
+}  // namespace orvela
