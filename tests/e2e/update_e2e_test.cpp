@@ -154,7 +154,8 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     EXPECT_EQ(QDir(home + "/Applications").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{"ORVELA Timer.app"});
     if (made.isEmpty()) {
-        ASSERT_TRUE(waitUntil([&] { return QFile::exists(home + "/relaunched"); }, 10000));
+        // The shell creates the file before it writes the line: wait for the whole line.
+        ASSERT_TRUE(waitUntil([&] { return readAll(home + "/relaunched").endsWith('\n'); }, 10000));
         EXPECT_EQ(readAll(bundle + "/bin/orvela-timer"), newProgram);
         EXPECT_EQ(readAll(home + "/relaunched").trimmed(),
                   (runtime + "|" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")).toUtf8());
