@@ -33,8 +33,9 @@ for source in fuzz/*_fuzz.cpp; do
     mkdir -p "$corpus"
     [ -d "fuzz/corpus/$name" ] && cp fuzz/corpus/"$name"/* "$corpus"/
     echo "=== fuzzing $name ==="
-    # -timeout: one input that takes longer than that is a hang; -rss_limit_mb: a memory spike.
-    if ! "$build/orvela-$name-fuzz" "${bound[@]}" -timeout=5 -rss_limit_mb=2048 -max_len=8192 \
+    # -timeout: one input that takes longer than that is a hang (generous: a busy machine must not
+    # pass for one); -rss_limit_mb: a memory spike.
+    if ! "$build/orvela-$name-fuzz" "${bound[@]}" -timeout=20 -rss_limit_mb=2048 -max_len=8192 \
         -dict=fuzz/json.dict -artifact_prefix="$scratch/" -print_final_stats=1 "$corpus" \
         >"$scratch/$name.log" 2>&1; then
         tail -n 40 "$scratch/$name.log"
