@@ -10,7 +10,8 @@ namespace orvela::qt {
 
 // Adds the PEM certificates of `certFile` (SSL_CERT_FILE) and of every file in the
 // colon-separated `certDirs` (SSL_CERT_DIR) to the authorities Qt's HTTPS trusts by default,
-// keeping the system's. Returns how many were added; with none, nothing changes.
+// keeping the system's. Files and folders of the system's own store are skipped: they are
+// trusted already. Returns how many were added; with none, nothing changes.
 int trustExtraAuthorities(const QString& certFile, const QString& certDirs);
 
 // trustExtraAuthorities with this process's SSL_CERT_FILE and SSL_CERT_DIR.
