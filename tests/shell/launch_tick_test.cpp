@@ -2,34 +2,23 @@
 // the app is gone.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <stdexcept>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
+#include "client/temp_home.hpp"
 #include "shell/app.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvela {
 namespace {
 
-namespace fs = std::filesystem;
-
 // One of each fetch at launch, then the timer every 15 s and the agenda every minute; a wake
 // fetches both at once and restarts both periods from there; callbacks outliving the app do
 // nothing. The home holds a token so that the fetches really go out; none is answered.
 TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
+    const test::TempHome home;
+    home.putToken("orvela_test\n");
     test::FakePlatform fake;
-    std::string home = (fs::path(::testing::TempDir()) / "orvela-home-XXXXXX").string();
-    if (!::mkdtemp(home.data())) throw std::runtime_error("mkdtemp failed");
-    fake.home = home;
-    fs::create_directories(fs::path(home) / ".config/orvela");
-    std::ofstream(fs::path(home) / ".config/orvela/token") << "orvela_test\n";
+    fake.home = home.path().string();
     auto app = std::make_unique<App>(fake);
     App::shared = app.get();
     app->applicationDidFinishLaunching();
@@ -64,7 +53,6 @@ TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
     fake.advance(120);
     fake.wake();
     EXPECT_EQ(fetches(), std::pair(14, 5));
-    fs::remove_all(home);
 }
 
 }  // namespace
