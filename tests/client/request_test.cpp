@@ -16,7 +16,6 @@ using Text = std::optional<std::string>;
 // (0, nothing) then still comes later on the loop, never inside the call.
 TEST(RequestLayer, SendsOnlyASafeBearerRequestToAValidUrl) {
     const std::vector<std::tuple<std::string, Text, Text, Text>> cases = {
-        {kBase, "stored", {}, "Bearer stored"},
         {kBase, "жетон", {}, "Bearer жетон"},  // non-ASCII is no control byte
         {kBase, {}, {}, {}},
         {kBase, "stored", "abc\r\nX-Injected: 1", {}},
