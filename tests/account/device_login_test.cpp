@@ -66,9 +66,8 @@ TEST(DeviceLogin, AFailedStartShowsTheReasonAndOffersThePromptAgain) {
     EXPECT_EQ(h.fake.alerts[0].buttons, (Texts{"Попробовать снова", "Позже"}));
 }
 
-// The service's interval is held within 2 s .. 1 h and its lifetime within 0 .. 1 day (1e300
-// would overflow a timer or poll for ever); answers that decide nothing (only a 200 with a known
-// "status" does) wait silently; reaching the lifetime fails the login once and polling stops.
+// Interval held within 2 s .. 1 h, lifetime within 0 .. 1 day (1e300 would overflow a timer);
+// only a 200 with a known "status" decides; the lifetime's end fails the login once and for all.
 TEST(DeviceLogin, PollsAtTheBoundedIntervalUntilTheBoundedLifetimeEnds) {
     for (const auto& [extra, answer, interval, lifetime] :
          std::vector<std::tuple<std::string, HttpResponse, double, double>>{

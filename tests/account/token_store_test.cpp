@@ -41,9 +41,8 @@ TEST(TokenStore, ReadsTrimmedTokenOrNothing) {
     EXPECT_EQ(readTokenFile(home.tokenPath()), std::nullopt);
 }
 
-// Whatever the umask, the staging file is 0600 from creation; a first save makes the folders 0700
-// and the file 0600 holding token + LF; a save over a looser file leaves existing folders alone
-// and ends 0600; no staging copy stays behind, not even after a failure; removal takes the file.
+// Whatever the umask, the staging file is 0600 from creation; a save over a looser file leaves
+// existing folders alone; no staging copy stays behind, not even after a failure.
 TEST(TokenStore, SaveIsPrivateFromTheStartAndLeavesNothingBehind) {
     for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
         TempHome home;
