@@ -43,15 +43,6 @@ void FakePlatform::startRepeatingTimer(double intervalSeconds, std::function<voi
     schedule(intervalSeconds, std::move(callback), intervalSeconds);
 }
 
-void FakePlatform::runAfter(double delaySeconds, std::function<void()> callback) {
-    schedule(delaySeconds, std::move(callback), 0);
-}
-
-void FakePlatform::respondTo(const std::string& method, const std::string& urlSuffix,
-                             HttpResponse response, int times) {
-    scripts_.push_back({method, urlSuffix, std::move(response), times});
-}
-
 void FakePlatform::send(const HttpRequest& request, std::function<void(HttpResponse)> done) {
     requests.push_back({request, std::move(done), false});
     const std::size_t index = requests.size() - 1;
@@ -78,14 +69,6 @@ std::vector<std::size_t> FakePlatform::pendingRequests() const {
     for (std::size_t i = 0; i < requests.size(); ++i)
         if (!requests[i].answered) pending.push_back(i);
     return pending;
-}
-
-HttpResponse FakePlatform::ok(std::string body, int status) {
-    return HttpResponse{true, status, std::move(body), {}};
-}
-
-HttpResponse FakePlatform::noAnswer() {
-    return HttpResponse{false, 0, {}, "Connection refused"};
 }
 
 void FakePlatform::download(const HttpRequest& request, std::function<void(DownloadResult)> done) {

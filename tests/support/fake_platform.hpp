@@ -51,7 +51,6 @@ public:
     void runPending() { advance(0); }
     // Jumps the wall clock without running timers (a sleeping machine, a clock change).
     void jumpWallClock(double seconds) { wallMs_ += seconds * 1000.0; }
-    // Plays a wake from sleep.
     void wake() {
         if (wakeHandler_) wakeHandler_();
     }
@@ -60,20 +59,22 @@ public:
     // Answers every later request whose method matches and whose URL ends with `urlSuffix`,
     // on the next turn of the loop. The newest matching script wins; `times` < 0: forever.
     void respondTo(const std::string& method, const std::string& urlSuffix, HttpResponse response,
-                   int times = -1);
+                   int times = -1) {
+        scripts_.push_back({method, urlSuffix, std::move(response), times});
+    }
     void clearScripts() { scripts_.clear(); }
     // Answers a recorded request now (used for held-back requests).
     void answer(std::size_t index, HttpResponse response);
     std::vector<std::size_t> pendingRequests() const;
-    static HttpResponse ok(std::string body, int status = 200);
-    static HttpResponse noAnswer();
+    static HttpResponse ok(std::string body, int status = 200) {
+        return {true, status, std::move(body), {}};
+    }
+    static HttpResponse noAnswer() { return {false, 0, {}, "Connection refused"}; }
 
-    // ---------------------------------------------------------------- alert scripting
     // Answers for the next alerts, in order; without one, an alert is closed (last button).
     std::deque<AlertAnswer> alertAnswers;
     std::vector<Alert> alerts;
 
-    // ---------------------------------------------------------------- menu
     std::vector<MenuItem> openMenu();  // asks the delegate to build the model, as a host does
     void choose(const MenuItem& item);
 
@@ -111,7 +112,9 @@ public:
     double wallClockMs() override { return wallMs_; }
     double monotonicSeconds() override { return monotonicS_; }
     void startRepeatingTimer(double intervalSeconds, std::function<void()> callback) override;
-    void runAfter(double delaySeconds, std::function<void()> callback) override;
+    void runAfter(double delaySeconds, std::function<void()> callback) override {
+        schedule(delaySeconds, std::move(callback), 0);
+    }
     void send(const HttpRequest& request, std::function<void(HttpResponse)> done) override;
     void download(const HttpRequest& request, std::function<void(DownloadResult)> done) override;
     StatusItem* createStatusItem() override;
