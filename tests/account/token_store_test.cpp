@@ -27,8 +27,7 @@ TEST(TokenStore, ReadsTrimmedTokenOrNothing) {
         {"\u00A0\u2028\u3000orvela_x\u2029\u0085\u200A", "orvela_x"},
         {"orvela\xFF\n", std::nullopt},
         {std::string(4096, 'a'), std::string(4096, 'a')},
-        // Larger than any token: read no further than one byte past the limit, never trimmed
-        // into a token that looks fine, and too long for a header (see the request layer).
+        // Read one byte past the limit: never trimmed into a token that fits in a header.
         {" " + std::string(1 << 20, 'b'), " " + std::string(4096, 'b')},
     };
     TempHome home;

@@ -92,8 +92,7 @@ TEST(Announcer, IdleTitlesAndProblems) {
     EXPECT_EQ(desk.notes(&Notification::title), Texts{"✅ Время задачи вышло"});
 }
 
-// Lengths read as whole minutes (truncated and bounded), only exactly "rest" is a break, and a
-// NaN length ends the plan where it stands.
+// Lengths read as whole minutes (truncated, bounded); only "rest" is a break; NaN ends the plan.
 TEST(Announcer, PhaseLengthsReadAsWholeMinutes) {
     for (const auto& [next, title] : std::vector<std::pair<Phase, std::string>>{
              {{"rest", 2.9}, "☕ Перерыв 2 мин"},

@@ -9,9 +9,8 @@ namespace {
 using Header = std::pair<std::string, std::string>;
 using Text = std::optional<std::string>;
 
-// The token travels to base + path in the bearer header alone. Nothing is sent without a token,
-// with one unfit for a header (a control byte could forge headers) or without a URL; the answer
-// (0, nothing) then still comes later on the loop, never inside the call.
+// Nothing is sent without a token, with one unfit for a header (a control byte could forge
+// headers) or without a URL; the answer (0, nothing) then comes later, never inside the call.
 TEST(RequestLayer, SendsOnlyASafeBearerRequestToAValidUrl) {
     const std::vector<std::tuple<std::string, Text, Text, Text>> cases = {
         {kBase, "жетон", {}, "Bearer жетон"},  // non-ASCII is no control byte

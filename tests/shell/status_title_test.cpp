@@ -120,8 +120,7 @@ TEST(StatusTitle, Precedence) {
     EXPECT_EQ(t.render(), "🔑 WXYZ-1234 / Подтвердите этот код на сайте ORVELA");
 }
 
-// The title is redrawn only when its text changes, not for a colour alone (five minutes left of
-// work, then of a break); without a button nothing is drawn.
+// The title is redrawn only when its text changes, not for a colour alone; without a button, never.
 TEST(StatusTitle, RedrawsOnlyWhenTheTextChanges) {
     for (const bool button : {true, false}) {
         Scene t;

@@ -55,7 +55,6 @@ TEST(Installer, ConfirmedInstallationHandsOverAndQuits) {
     m.h.home.put(m.work / "leftover.txt", "from an earlier attempt");
     m.confirmAndRun();
     const auto& fake = m.h.fake;
-    // Checked, written into a fresh private work directory, unpacked there, then handed over.
     ASSERT_EQ(fake.processRuns.size(), 1u);
     EXPECT_EQ(fake.processRuns[0].arguments,
               (std::vector<std::string>{"-q", "-o", m.work / "app.zip", "-d", m.work}));
