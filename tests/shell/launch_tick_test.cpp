@@ -30,24 +30,19 @@ TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
         }
         return n;
     };
+    // A wake at 127 s: the old rhythm would have polled at 135 and fetched the agenda at 180.
+    using Step = std::tuple<double, bool, int, int>;  // at, wake, timer and agenda fetches
+    const std::vector<Step> steps = {{0, false, 1, 1},    {14, false, 1, 1},   {15, false, 2, 1},
+                                     {59, false, 4, 1},   {60, false, 5, 2},   {120, false, 9, 3},
+                                     {127, true, 10, 4},  {141, false, 10, 4}, {142, false, 11, 4},
+                                     {180, false, 13, 4}, {187, false, 14, 5}};
     double now = 0;
-    for (const auto& [at, timer, agenda] : std::vector<std::tuple<double, int, int>>{
-             {0, 1, 1}, {14, 1, 1}, {15, 2, 1}, {59, 4, 1}, {60, 5, 2}, {120, 9, 3}}) {
+    for (const auto& [at, wake, timer, agenda] : steps) {
         fake.advance(at - now);
         now = at;
+        if (wake) fake.wake();
         EXPECT_EQ(fetches(), std::pair(timer, agenda)) << at;
     }
-    fake.advance(7);
-    fake.wake();  // at 127 s
-    EXPECT_EQ(fetches(), std::pair(10, 4));
-    fake.advance(14);  // the old rhythm would have polled at 135
-    EXPECT_EQ(fetches(), std::pair(10, 4));
-    fake.advance(1);
-    EXPECT_EQ(fetches(), std::pair(11, 4));
-    fake.advance(38);  // 180 s: the old rhythm would have fetched the agenda here
-    EXPECT_EQ(fetches(), std::pair(13, 4));
-    fake.advance(7);
-    EXPECT_EQ(fetches(), std::pair(14, 5));
 
     app.reset();
     fake.advance(120);
