@@ -18,8 +18,8 @@ struct LoginHarness : AppHarness {
     explicit LoginHarness(std::optional<HttpResponse> poll = FakePlatform::ok(kPending)) {
         if (poll) fake.respondTo("POST", "/api/device/poll", *poll);
     }
-    void start(const std::string& body) {  // the answer is processed on return
-        fake.respondTo("POST", "/api/device/start", FakePlatform::ok(body), 1);
+    void start(const std::string& body, int status = 200) {  // the answer is processed on return
+        fake.respondTo("POST", "/api/device/start", FakePlatform::ok(body, status), 1);
         app->startDeviceLogin();
         fake.runPending();
     }
@@ -57,11 +57,8 @@ TEST(DeviceLogin, StartOpensThePageAndPollsOneIntervalLater) {
 // goes back to the prompt rather than straight into a new login.
 TEST(DeviceLogin, AFailedStartShowsTheReasonAndOffersThePromptAgain) {
     LoginHarness h;
-    h.fake.respondTo("POST", "/api/device/start",
-                     FakePlatform::ok(R"({"error":"Слишком много попыток"})", 403));
     h.fake.alertAnswers.push_back({0, ""});
-    h.app->startDeviceLogin();
-    h.fake.runPending();
+    h.start(R"({"error":"Слишком много попыток"})", 403);
     EXPECT_EQ(h.alerts(), (Texts{"Слишком много попыток", "Подключите ORVELA"}));
     EXPECT_EQ(h.fake.alerts[0].buttons, (Texts{"Попробовать снова", "Позже"}));
 }
