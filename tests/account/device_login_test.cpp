@@ -18,8 +18,8 @@ struct LoginHarness : AppHarness {
     explicit LoginHarness(std::optional<HttpResponse> poll = FakePlatform::ok(kPending)) {
         if (poll) fake.respondTo("POST", "/api/device/poll", *poll);
     }
-    void start(const std::string& body) {  // the answer is processed on return
-        fake.respondTo("POST", "/api/device/start", FakePlatform::ok(body), 1);
+    void start(const std::string& body, int status = 200) {  // the answer is processed on return
+        fake.respondTo("POST", "/api/device/start", FakePlatform::ok(body, status), 1);
         app->startDeviceLogin();
         fake.runPending();
     }
@@ -57,18 +57,14 @@ TEST(DeviceLogin, StartOpensThePageAndPollsOneIntervalLater) {
 // goes back to the prompt rather than straight into a new login.
 TEST(DeviceLogin, AFailedStartShowsTheReasonAndOffersThePromptAgain) {
     LoginHarness h;
-    h.fake.respondTo("POST", "/api/device/start",
-                     FakePlatform::ok(R"({"error":"Слишком много попыток"})", 403));
     h.fake.alertAnswers.push_back({0, ""});
-    h.app->startDeviceLogin();
-    h.fake.runPending();
+    h.start(R"({"error":"Слишком много попыток"})", 403);
     EXPECT_EQ(h.alerts(), (Texts{"Слишком много попыток", "Подключите ORVELA"}));
     EXPECT_EQ(h.fake.alerts[0].buttons, (Texts{"Попробовать снова", "Позже"}));
 }
 
-// The service's interval is held within 2 s .. 1 h and its lifetime within 0 .. 1 day (1e300
-// would overflow a timer or poll for ever); answers that decide nothing (only a 200 with a known
-// "status" does) wait silently; reaching the lifetime fails the login once and polling stops.
+// Interval held within 2 s .. 1 h, lifetime within 0 .. 1 day (1e300 would overflow a timer);
+// only a 200 with a known "status" decides; the lifetime's end fails the login once and for all.
 TEST(DeviceLogin, PollsAtTheBoundedIntervalUntilTheBoundedLifetimeEnds) {
     for (const auto& [extra, answer, interval, lifetime] :
          std::vector<std::tuple<std::string, HttpResponse, double, double>>{

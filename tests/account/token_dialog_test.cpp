@@ -16,8 +16,7 @@ Texts shown(const FakePlatform& fake) {  // "dialog"/"prompt", message, "!" for 
     return out;
 }
 
-// Where each button of the prompt leads: a device login, the token dialog, nowhere. In the
-// dialog, which starts with a token-shaped clipboard trimmed, an empty entry comes straight back
+// The dialog starts with a token-shaped clipboard, trimmed; an empty entry comes straight back
 // with a warning; the settings button opens the page and brings the dialog back a second later.
 TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     AppHarness h;

@@ -27,8 +27,7 @@ TEST(TokenStore, ReadsTrimmedTokenOrNothing) {
         {"\u00A0\u2028\u3000orvela_x\u2029\u0085\u200A", "orvela_x"},
         {"orvela\xFF\n", std::nullopt},
         {std::string(4096, 'a'), std::string(4096, 'a')},
-        // Larger than any token: read no further than one byte past the limit, never trimmed
-        // into a token that looks fine, and too long for a header (see the request layer).
+        // Read one byte past the limit: never trimmed into a token that fits in a header.
         {" " + std::string(1 << 20, 'b'), " " + std::string(4096, 'b')},
     };
     TempHome home;
@@ -41,9 +40,8 @@ TEST(TokenStore, ReadsTrimmedTokenOrNothing) {
     EXPECT_EQ(readTokenFile(home.tokenPath()), std::nullopt);
 }
 
-// Whatever the umask, the staging file is 0600 from creation; a first save makes the folders 0700
-// and the file 0600 holding token + LF; a save over a looser file leaves existing folders alone
-// and ends 0600; no staging copy stays behind, not even after a failure; removal takes the file.
+// Whatever the umask, the staging file is 0600 from creation; a save over a looser file leaves
+// existing folders alone; no staging copy stays behind, not even after a failure.
 TEST(TokenStore, SaveIsPrivateFromTheStartAndLeavesNothingBehind) {
     for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
         TempHome home;

@@ -3,9 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "announce/tips.hpp"
 #include "model/clock.hpp"
@@ -18,8 +15,7 @@ namespace {
 using Texts = std::vector<std::string>;
 constexpr double kMinute = 60;
 
-// The app after launch with a timer that starts now and has been seen once (a timer already
-// running at launch is not news). One Desk at a time: each App installs the core's clock.
+// A timer that starts now, already seen once (one at launch is not news). One Desk at a time.
 struct Desk {
     explicit Desk(std::vector<Phase> plan) {
         app.item = fake.createStatusItem();
@@ -42,9 +38,8 @@ struct Desk {
     App app{fake};
 };
 
-// Each phase change is announced once, exactly at the boundary, with a sound, under one
-// identifier so that each replaces the last; breaks carry the eye tip of their phase index
-// (two phases per slot, four slots round), not of a count of breaks.
+// Each phase change is announced once, at the boundary, under one identifier so each replaces the
+// last; a break's eye tip follows its phase index (two phases a slot), not a count of breaks.
 TEST(Announcer, AnnouncesEachPhaseOnce) {
     {
         Desk desk({{"work", 25}, {"rest", 5}, {"work", 25}});
@@ -97,8 +92,7 @@ TEST(Announcer, IdleTitlesAndProblems) {
     EXPECT_EQ(desk.notes(&Notification::title), Texts{"✅ Время задачи вышло"});
 }
 
-// Lengths read as whole minutes (truncated and bounded), only exactly "rest" is a break, and a
-// NaN length ends the plan where it stands.
+// Lengths read as whole minutes (truncated, bounded); only "rest" is a break; NaN ends the plan.
 TEST(Announcer, PhaseLengthsReadAsWholeMinutes) {
     for (const auto& [next, title] : std::vector<std::pair<Phase, std::string>>{
              {{"rest", 2.9}, "☕ Перерыв 2 мин"},
@@ -111,14 +105,7 @@ TEST(Announcer, PhaseLengthsReadAsWholeMinutes) {
     }
 }
 
-}  // namespace
-}  // namespace orvela
-
-namespace orvela {
-namespace {
-
-// The tips are user-visible text that other tests only reach by index: pin them word for word.
-// (clang-format keeps re-breaking these lines by byte width, so it leaves them alone.)
+// Other tests reach the tips by index only: pin them word for word (clang-format breaks by bytes).
 // clang-format off
 TEST(Tips, ReadExactlyAsWritten) {
     EXPECT_EQ(Texts(eyeTips.begin(), eyeTips.end()), (Texts{

@@ -2,9 +2,6 @@
 // scripted or held back, and the fields are read afterwards.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "client/temp_home.hpp"
 #include "shell/app.hpp"
 #include "support/fake_platform.hpp"

@@ -56,9 +56,8 @@ TEST(TimerSync, ConnectionStateFollowsTheAnswers) {
     }
 }
 
-// The token file is read at each poll (gone: say so, send nothing). Each command is one POST to
-// its own endpoint whose answer is applied; a conflict reloads the timer at once instead of
-// applying its body. Answers apply in arrival order.
+// The token file is read at each poll. A conflict reloads the timer at once instead of applying
+// its body; answers apply in arrival order.
 TEST(TimerSync, CommandsPostTheirActionAndAConflictReloads) {
     Synced h;
     std::filesystem::remove(h.home.tokenPath());

@@ -2,8 +2,7 @@
 
 #include <cmath>
 #include <limits>
-#include <optional>
-#include <vector>
+#include <tuple>
 
 #include "model/position.hpp"
 
@@ -23,14 +22,9 @@ PomodoroState plan(std::vector<Phase> phases, std::optional<double> pausedAt = {
 // no service should send (NaN, infinite, huge), which still give an answer in one pass.
 TEST(Position, WalksThePlan) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    struct Case {
-        PomodoroState state;
-        double now;
-        Position expected;
-    };
     const auto both = plan({kWork, kRest});
     const auto paused = plan({kWork, kRest}, S + 5 * kMinute);
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<PomodoroState, double, Position>> cases = {
         {both, S + 10 * kMinute, {0, kWork, 900}},
         {both, S + 25 * kMinute, {1, kRest, 300}},
         {both, S + 29 * kMinute + 59500, {1, kRest, 0.5}},
@@ -43,9 +37,8 @@ TEST(Position, WalksThePlan) {
         {plan({{"work", 1e308}, kRest}), S + kMinute, {0, Phase{"work", 1e308}, kInf}},
         {plan({{"work", std::nan("")}, kRest}), S, {2, std::nullopt, 0}},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(position(cases[i].state, cases[i].now), cases[i].expected) << "case " << i;
-    }
+    for (const auto& [state, now, expected] : cases)
+        EXPECT_EQ(position(state, now), expected) << "at " << (now - S) / kMinute << " min";
     // A very long plan is one linear pass.
     EXPECT_EQ(position(plan(std::vector<Phase>(1'000'000, kWork)), S + 1e11).index, 66666);
 }

@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <limits>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "model/records.hpp"
 
@@ -25,11 +20,7 @@ TEST(DecodeRecords, ReadsExactlyTheValuesSent) {
     const PomodoroState running{7, "Отчёт", {{"work", 25}, {"rest", 0.5}}, 1700000000000.5, {}};
     PomodoroState paused = running;
     paused.pausedAt = 1700000060000;
-    struct Case {
-        std::string body;
-        Reply expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, Reply>> cases = {
         {R"({"success":null,"state":null,"error":null})", {}},
         {R"({"success":false,"error":"нет задачи"})", {false, {}, "нет задачи"}},
         {R"({"state":)" + kState + R"(,"pausedAt":null}})", {{}, running, {}}},
@@ -37,7 +28,7 @@ TEST(DecodeRecords, ReadsExactlyTheValuesSent) {
         {R"({"x":[1,{"y":null}],"state":)" + kState + R"(,"colour":"red"},"v":2})",
          {{}, running, {}}},
     };
-    for (const auto& c : cases) EXPECT_EQ(decodeReply(c.body), c.expected) << c.body;
+    for (const auto& [body, expected] : cases) EXPECT_EQ(decodeReply(body), expected) << body;
 
     const AgendaItem item{3, "Созвон", "2024-03-10", 1710054000000, {}, false, "event", {}, {}};
     EXPECT_EQ(decodeAgendaReply(R"({"today":"2024-03-10","items":[)" + kItem + "]}"),
@@ -67,30 +58,25 @@ TEST(DecodeRecords, RejectsTheWholeRecordOnAnyBadField) {
           state(R"("title":null,"plan":[],"startedAt":0)"),
           state(R"("title":"a","plan":{},"startedAt":0)"),
           state(R"("title":"a","plan":[{"type":"work","min":"5"}],"startedAt":0)"),
-          state(R"("title":"a","plan":[{"type":"work","min":5},7],"startedAt":0)")}) {
+          state(R"("title":"a","plan":[{"type":"work","min":5},7],"startedAt":0)")})
         EXPECT_EQ(decodeReply(body), std::nullopt) << body;
-    }
     for (const std::string& body :
          {std::string(R"({"items":{}})"), std::string(R"({"today":20240310})"),
           R"({"items":[)" + kItem + ",null]}", item(R"("id":3,"allDay":false)"),
           item(R"("id":3,"allDay":0,"kind":"k")"), item(R"("id":3.5,"allDay":false,"kind":"k")"),
-          item(R"("id":3,"allDay":false,"kind":"k","icon":1)")}) {
+          item(R"("id":3,"allDay":false,"kind":"k","icon":1)")})
         EXPECT_EQ(decodeAgendaReply(body), std::nullopt) << body;
-    }
-    for (const char* body : {"[]", R"({"interval":"3"})", R"({"userCode":12})"}) {
+    for (const char* body : {"[]", R"({"interval":"3"})", R"({"userCode":12})"})
         EXPECT_EQ(decodeDeviceStart(body), std::nullopt) << body;
-    }
     EXPECT_EQ(decodeDevicePoll(R"({"token":["t"]})"), std::nullopt);
     for (const char* body : {R"({"version":"1.2","build":12,"sha256":"ab"})",
                              R"({"version":1.2,"build":12,"zip":"/z","sha256":"ab"})",
-                             R"({"version":"1","build":1,"notes":5,"zip":"/z","sha256":"ab"})"}) {
+                             R"({"version":"1","build":1,"notes":5,"zip":"/z","sha256":"ab"})"})
         EXPECT_EQ(decodeReleaseInfo(body), std::nullopt) << body;
-    }
 }
 
 // Whole-number fields (a release's build, a timer's task id) take a JSON integer or an integral
-// float within signed 64 bits, and nothing else: no fractions, texts, booleans or values past
-// the range.
+// float within signed 64 bits; no fractions, texts, booleans or values past the range.
 TEST(DecodeRecords, IntegerFieldsAreStrict) {
     using Int = std::optional<std::int64_t>;
     const auto read = [](const std::string& v) {
@@ -105,9 +91,8 @@ TEST(DecodeRecords, IntegerFieldsAreStrict) {
     EXPECT_EQ(read("12.0"), both(12));
     EXPECT_EQ(read("9223372036854775807"), both(std::numeric_limits<std::int64_t>::max()));
     EXPECT_EQ(read("-9.223372036854775808e18"), both(std::numeric_limits<std::int64_t>::min()));
-    for (const char* v : {"9223372036854775808", "9.3e18", "12.5", R"("12")", "true"}) {
+    for (const char* v : {"9223372036854775808", "9.3e18", "12.5", R"("12")", "true"})
         EXPECT_EQ(read(v), both(std::nullopt)) << v;
-    }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "model/time_text.hpp"
 #include "support/time_zone.hpp"
@@ -17,8 +15,8 @@ constexpr double kMinute = 60000;
 // Countdowns and durations round up, have a floor, and stay bounded for values no timer
 // should produce (NaN, infinities, 1e300) instead of hitting undefined conversions.
 TEST(TimeText, CountdownsAndDurations) {
-    const auto texts = [](std::string (*format)(double), std::vector<double> inputs) {
-        std::vector<std::string> out;
+    const auto texts = [](auto format, std::vector<double> inputs) {
+        std::vector<decltype(format(0.0))> out;
         for (double input : inputs) out.push_back(format(input));
         return out;
     };
@@ -29,11 +27,9 @@ TEST(TimeText, CountdownsAndDurations) {
                            61 * kMinute, 90 * kMinute, kNaN, 1e300}),
               (std::vector<std::string>{"1 мин", "1 мин", "2 мин", "59 мин", "1 ч", "1 ч 1 мин",
                                         "1 ч 30 мин", "1 мин", "153722867280912930 ч 7 мин"}));
-    EXPECT_EQ(wholeMinutes(25.9), 25);
-    EXPECT_EQ(wholeMinutes(-1.5), -1);
-    EXPECT_EQ(wholeMinutes(kNaN), 0);
-    EXPECT_EQ(wholeMinutes(kInf), std::numeric_limits<long long>::max());
-    EXPECT_EQ(wholeMinutes(-1e300), std::numeric_limits<long long>::min());
+    EXPECT_EQ(texts(wholeMinutes, {25.9, -1.5, kNaN, kInf, -1e300}),
+              (std::vector<long long>{25, -1, 0, std::numeric_limits<long long>::max(),
+                                      std::numeric_limits<long long>::min()}));
 }
 
 // Times of day are 24-hour local time in whatever zone is in force when formatting, summer

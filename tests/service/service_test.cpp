@@ -1,6 +1,5 @@
-// The stand-in service over loopback, on a clock the test moves: its records in exactly the
-// keys and JSON types the client decodes, the timer's story, the bearer check and device
-// login. (The release folder is served to the update's end-to-end test.)
+// The stand-in service over loopback, on a clock the test moves, answering in exactly the keys
+// and JSON types the client decodes.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -81,9 +80,8 @@ std::size_t clientIndex(const json& state, double now) {
     return state["plan"].size();
 }
 
-// A skipped phase ends exactly now (not a rounding step later), a pause shifts the start by its
-// length, extra work on a finished plan starts now instead of being swallowed at once, and stop
-// clears the timer.
+// A skipped phase ends exactly now (not a rounding step later); extra work on a finished plan
+// starts now instead of being swallowed at once.
 TEST(TimerEndpoints, PauseSkipExtendAndStopOnAMovingClock) {
     Options options;
     // 0.13 min is 7.800000000000001 s in the running sum: a naive start lands a hair short.
@@ -108,8 +106,7 @@ TEST(TimerEndpoints, PauseSkipExtendAndStopOnAMovingClock) {
     EXPECT_EQ(body(h.get("/api/ext/pomodoro")), json::parse(R"({"success":true})"));
 }
 
-// Without a timer no action applies; start refuses a malformed body
-// (huge or negative lengths included); nothing passes without the demo token as a bearer.
+// Without a timer no action applies; start refuses a malformed body; only the demo bearer passes.
 TEST(TimerEndpoints, StartRefusalsAndTheBearerCheck) {
     Options options;
     options.demoTimer = false;
@@ -141,8 +138,7 @@ std::string localDate(double ms) {
     return text;
 }
 
-// Entries for today and tomorrow, each dated by the local day it starts on, in the three
-// shapes the client draws differently.
+// Each entry is dated by the local day it starts on; all three shapes the client draws occur.
 TEST(Agenda, ItemsHaveTheClientsShapeForTodayAndTomorrow) {
     Harness h;
     const json reply = body(h.get("/api/ext/agenda"));
@@ -161,8 +157,7 @@ TEST(Agenda, ItemsHaveTheClientsShapeForTodayAndTomorrow) {
                   "allDay:boolean date:string id:number kind:string start:number title:string "}));
 }
 
-// The device login: started, approved on the page (which escapes the device name) or refused
-// with the code typed loosely, or expired on the service's clock; each outcome final.
+// Device login approved (the page escapes the device name), denied or expired; each outcome final.
 TEST(DeviceLogin, StartPageDecisionsAndExpiry) {
     Harness h;
     std::string device, code;

@@ -2,34 +2,23 @@
 // the app is gone.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <stdexcept>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
+#include "client/temp_home.hpp"
 #include "shell/app.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvela {
 namespace {
 
-namespace fs = std::filesystem;
-
 // One of each fetch at launch, then the timer every 15 s and the agenda every minute; a wake
 // fetches both at once and restarts both periods from there; callbacks outliving the app do
 // nothing. The home holds a token so that the fetches really go out; none is answered.
 TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
+    const test::TempHome home;
+    home.putToken("orvela_test\n");
     test::FakePlatform fake;
-    std::string home = (fs::path(::testing::TempDir()) / "orvela-home-XXXXXX").string();
-    if (!::mkdtemp(home.data())) throw std::runtime_error("mkdtemp failed");
-    fake.home = home;
-    fs::create_directories(fs::path(home) / ".config/orvela");
-    std::ofstream(fs::path(home) / ".config/orvela/token") << "orvela_test\n";
+    fake.home = home.path().string();
     auto app = std::make_unique<App>(fake);
     App::shared = app.get();
     app->applicationDidFinishLaunching();
@@ -41,30 +30,24 @@ TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
         }
         return n;
     };
+    // A wake at 127 s: the old rhythm would have polled at 135 and fetched the agenda at 180.
+    using Step = std::tuple<double, bool, int, int>;  // at, wake, timer and agenda fetches
+    const std::vector<Step> steps = {{0, false, 1, 1},    {14, false, 1, 1},   {15, false, 2, 1},
+                                     {59, false, 4, 1},   {60, false, 5, 2},   {120, false, 9, 3},
+                                     {127, true, 10, 4},  {141, false, 10, 4}, {142, false, 11, 4},
+                                     {180, false, 13, 4}, {187, false, 14, 5}};
     double now = 0;
-    for (const auto& [at, timer, agenda] : std::vector<std::tuple<double, int, int>>{
-             {0, 1, 1}, {14, 1, 1}, {15, 2, 1}, {59, 4, 1}, {60, 5, 2}, {120, 9, 3}}) {
+    for (const auto& [at, wake, timer, agenda] : steps) {
         fake.advance(at - now);
         now = at;
+        if (wake) fake.wake();
         EXPECT_EQ(fetches(), std::pair(timer, agenda)) << at;
     }
-    fake.advance(7);
-    fake.wake();  // at 127 s
-    EXPECT_EQ(fetches(), std::pair(10, 4));
-    fake.advance(14);  // the old rhythm would have polled at 135
-    EXPECT_EQ(fetches(), std::pair(10, 4));
-    fake.advance(1);
-    EXPECT_EQ(fetches(), std::pair(11, 4));
-    fake.advance(38);  // 180 s: the old rhythm would have fetched the agenda here
-    EXPECT_EQ(fetches(), std::pair(13, 4));
-    fake.advance(7);
-    EXPECT_EQ(fetches(), std::pair(14, 5));
 
     app.reset();
     fake.advance(120);
     fake.wake();
     EXPECT_EQ(fetches(), std::pair(14, 5));
-    fs::remove_all(home);
 }
 
 }  // namespace

@@ -1,15 +1,9 @@
-// The drop-down menu as a tray host sees it: built on opening, items routed back when chosen,
-// with its agenda section and the planner links its entries open.
+// The drop-down menu as a tray host sees it: built on opening, chosen items routed back.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "announce/tips.hpp"
 #include "shell/app.hpp"
@@ -87,8 +81,7 @@ struct MenuTest : ::testing::Test {
 
 const std::vector<Phase> kPlan = {{"work", 25}, {"rest", 5}, {"work", 25}, {"rest", 15}};
 
-// No timer offers the planner; an update offer sits above the planner link and cannot be chosen
-// while installing; a problem and then a login waiting for approval replace the menu.
+// No timer, an update offer (inert while installing), then a problem and a pending login.
 TEST_F(MenuTest, AccountStatesAndNoTimer) {
     const Rows tail = {"---", "Открыть планер ^o -> OpenPlanner", "Настройки", "Выйти ^q -> Quit"};
     const auto with = [&](Rows r) { return r.insert(r.end(), tail.begin(), tail.end()), r; };
@@ -140,8 +133,7 @@ TEST_F(MenuTest, TimerItems) {
     }
 }
 
-// The settings sub-menu with and without an account and the version line from the bundle; its
-// launch-at-login switch shows and flips the registration, and a refused switch only logs.
+// The settings sub-menu with and without an account; a refused launch-at-login switch only logs.
 TEST_F(MenuTest, SettingsSubmenu) {
     Rows expected = {"Запускать при входе в систему -> ToggleLogin",
                      "Настройки ORVELA на сайте… -> OpenAppsSettings",
@@ -184,9 +176,8 @@ TEST_F(MenuTest, Links) {
     EXPECT_TRUE(fake.openedUrls.empty());
 }
 
-// Which days get a section (today always, if only to say it is free; the first other day with
-// entries), in stored order; each line with the live marker against the clock (13:00 here, an
-// end is exclusive), all-day and icon; the place as the tooltip, the day for the planner link.
+// Today always gets a section, then the first other day with entries, in stored order; the live
+// marker goes by the clock (13:00 here, an end is exclusive).
 TEST_F(MenuTest, AgendaSections) {
     const std::string free = "Больше ничего не запланировано (off)";
     const auto section = [this] {

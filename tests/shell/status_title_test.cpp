@@ -2,11 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <optional>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "model/clock.hpp"
 #include "shell/app.hpp"
@@ -27,16 +23,14 @@ AgendaItem ev(std::string title, double startIn, std::optional<double> endIn = {
     return {1, std::move(title), "2026-12-05", kStart + startIn, end, allDay, "", {}, location};
 }
 
-// One app on a fresh fake platform (10:00 UTC) with its status item; only one at a time, since
-// each App installs its platform's clock for the whole core.
+// One App at a time (10:00 UTC): each installs its platform's clock for the whole core.
 struct Scene {
     Scene() { app.item = fake.createStatusItem(); }
     void timer(std::vector<Phase> plan, double elapsed, std::optional<double> pausedAfter = {}) {
         app.state = PomodoroState{7, "Отчёт", std::move(plan), nowMs() - elapsed, {}};
         if (pausedAfter) app.state->pausedAt = app.state->startedAt + *pausedAfter;
     }
-    // Renders and gives the last title, coloured parts marked, and the tooltip:
-    // "🍅 [red:25:00] · Отчёт / Отчёт".
+    // The last title, coloured parts marked, and the tooltip: "🍅 [red:25:00] · Отчёт / Отчёт".
     std::string render() {
         app.render();
         const auto& item = *fake.statusItem();
@@ -72,8 +66,7 @@ TEST(StatusTitle, Countdown) {
     }
 }
 
-// Every render, title changed or not, hands the icon the countdown of a running or paused
-// phase, and nothing once it has finished.
+// Every render, title changed or not, hands the icon the countdown; nothing once finished.
 TEST(StatusTitle, HandsTheCountdownToTheIcon) {
     Scene t;
     const auto& countdowns = t.fake.statusItem()->countdowns;
@@ -87,9 +80,8 @@ TEST(StatusTitle, HandsTheCountdownToTheIcon) {
                               Countdown{252, 300, true, true}, std::nullopt}));
 }
 
-// Without a running timer the title shows the event under way, else the next one within 24
-// hours: "now" up to a minute ahead, then rounded up; never an all-day event; a moment is over
-// once it starts. The tooltip adds the start time and the place.
+// Without a running timer: the event under way, else the next within 24 hours ("now" up to a
+// minute ahead, then rounded up); never an all-day event; a moment is over once it starts.
 TEST(StatusTitle, AgendaLine) {
     test::ScopedTimeZone zone("UTC");
     const std::string idle = "🍅 / Таймер не запущен";
@@ -128,8 +120,7 @@ TEST(StatusTitle, Precedence) {
     EXPECT_EQ(t.render(), "🔑 WXYZ-1234 / Подтвердите этот код на сайте ORVELA");
 }
 
-// The title is redrawn only when its text changes, not for a colour alone (five minutes left of
-// work, then of a break); without a button nothing is drawn.
+// The title is redrawn only when its text changes, not for a colour alone; without a button, never.
 TEST(StatusTitle, RedrawsOnlyWhenTheTextChanges) {
     for (const bool button : {true, false}) {
         Scene t;

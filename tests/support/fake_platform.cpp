@@ -5,34 +5,11 @@
 
 namespace orvela::test {
 
-namespace {
-// 2026-12-05 10:00:00 UTC: a fixed, ordinary starting moment for every test.
-constexpr double kStartMs = 1796464800000.0;
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() &&
-           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-}  // namespace
-
-std::string plainText(const std::vector<TitlePart>& parts) {
-    std::string text;
-    for (const auto& part : parts) text += part.text;
-    return text;
-}
-
-std::string FakeStatusItem::plainTitle() const {
-    return titles.empty() ? std::string() : plainText(titles.back());
-}
-
 std::optional<std::string> SentRequest::header(const std::string& name) const {
     for (const auto& [key, value] : request.headers)
         if (key == name) return value;
     return std::nullopt;
 }
-
-FakePlatform::FakePlatform() : wallMs_(kStartMs) {}
-FakePlatform::~FakePlatform() = default;
 
 void FakePlatform::schedule(double delayS, std::function<void()> callback, double repeatS) {
     scheduled_.push_back(
@@ -60,32 +37,18 @@ void FakePlatform::advance(double seconds) {
     monotonicS_ = endS;
 }
 
-void FakePlatform::wake() {
-    if (wakeHandler_) wakeHandler_();
-}
-
 void FakePlatform::startRepeatingTimer(double intervalSeconds, std::function<void()> callback) {
     if (!(intervalSeconds > 0))
         throw std::invalid_argument("repeating timer needs a positive interval");
-    ++repeatingTimers_;
     schedule(intervalSeconds, std::move(callback), intervalSeconds);
-}
-
-void FakePlatform::runAfter(double delaySeconds, std::function<void()> callback) {
-    schedule(delaySeconds, std::move(callback), 0);
-}
-
-void FakePlatform::respondTo(const std::string& method, const std::string& urlSuffix,
-                             HttpResponse response, int times) {
-    scripts_.push_back({method, urlSuffix, std::move(response), times});
 }
 
 void FakePlatform::send(const HttpRequest& request, std::function<void(HttpResponse)> done) {
     requests.push_back({request, std::move(done), false});
     const std::size_t index = requests.size() - 1;
     for (auto it = scripts_.rbegin(); it != scripts_.rend(); ++it) {
-        if (it->method != request.method || !endsWith(request.url, it->urlSuffix)) continue;
-        if (it->times == 0) continue;
+        if (it->method != request.method || !request.url.ends_with(it->urlSuffix) || it->times == 0)
+            continue;
         if (it->times > 0) --it->times;
         HttpResponse response = it->response;
         runAfter(0, [this, index, response] { answer(index, response); });
@@ -108,14 +71,6 @@ std::vector<std::size_t> FakePlatform::pendingRequests() const {
     return pending;
 }
 
-HttpResponse FakePlatform::ok(std::string body, int status) {
-    return HttpResponse{true, status, std::move(body), {}};
-}
-
-HttpResponse FakePlatform::noAnswer() {
-    return HttpResponse{false, 0, {}, "Connection refused"};
-}
-
 void FakePlatform::download(const HttpRequest& request, std::function<void(DownloadResult)> done) {
     if (downloadHandler) {
         DownloadResult result = downloadHandler(request);
@@ -132,13 +87,12 @@ StatusItem* FakePlatform::createStatusItem() {
 
 AlertAnswer FakePlatform::runAlert(const Alert& alert) {
     alerts.push_back(alert);
-    if (!alertAnswers.empty()) {
-        AlertAnswer answer = alertAnswers.front();
-        alertAnswers.pop_front();
-        return answer;
-    }
-    return AlertAnswer{static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1),
-                       alert.field ? alert.field->text : std::string()};
+    if (alertAnswers.empty())
+        return AlertAnswer{static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1),
+                           alert.field ? alert.field->text : std::string()};
+    const AlertAnswer answer = alertAnswers.front();
+    alertAnswers.pop_front();
+    return answer;
 }
 
 std::vector<MenuItem> FakePlatform::openMenu() {
@@ -152,34 +106,27 @@ void FakePlatform::choose(const MenuItem& item) {
 }
 
 std::optional<std::string> FakePlatform::registerLoginItem() {
-    if (loginItemError) return loginItemError;
-    loginStatus = LoginItemStatus::Enabled;
-    return std::nullopt;
+    if (!loginItemError) loginStatus = LoginItemStatus::Enabled;
+    return loginItemError;
 }
 
 std::optional<std::string> FakePlatform::unregisterLoginItem() {
-    if (loginItemError) return loginItemError;
-    loginStatus = LoginItemStatus::NotRegistered;
-    return std::nullopt;
+    if (!loginItemError) loginStatus = LoginItemStatus::NotRegistered;
+    return loginItemError;
 }
 
 std::optional<std::string> FakePlatform::userDefault(const std::string& key) {
-    auto it = userDefaults.find(key);
-    if (it == userDefaults.end()) return std::nullopt;
-    return it->second;
+    return userDefaults.contains(key) ? std::optional(userDefaults.at(key)) : std::nullopt;
 }
 
 std::optional<std::string> FakePlatform::bundleInfo(const std::string& key) {
-    auto it = bundle.find(key);
-    if (it == bundle.end()) return std::nullopt;
-    return it->second;
+    return bundle.contains(key) ? std::optional(bundle.at(key)) : std::nullopt;
 }
 
 ProcessResult FakePlatform::runAndWait(const std::string& path,
                                        const std::vector<std::string>& arguments) {
     processRuns.push_back({path, arguments, {}});
-    if (runHandler) return runHandler(path, arguments);
-    return ProcessResult{0, {}};
+    return runHandler ? runHandler(path, arguments) : ProcessResult{0, {}};
 }
 
 std::optional<std::string> FakePlatform::launchDetached(

@@ -1,10 +1,7 @@
-// A platform with virtual time, for running the whole core in tests.
-//
-// Nothing happens by itself: time moves only when a test calls advance(), which runs every
-// timer and delayed call that falls due, in order of due time (ties in order of scheduling).
-// HTTP requests are recorded; a scripted answer (respondTo) is delivered on the next turn of
-// the loop, and a request without one stays pending until the test answers it, so answers can
-// be made to overlap and arrive in any order. Everything the core shows is recorded.
+// A platform with virtual time, for running the whole core in tests. Time moves only in
+// advance(), which runs what falls due in order of due time (ties in order of scheduling).
+// A scripted answer (respondTo) arrives on the next turn of the loop; a request without one stays
+// pending until the test answers it, so answers can overlap and arrive in any order.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +25,6 @@ public:
     void setCountdown(const std::optional<Countdown>& c) override { countdowns.push_back(c); }
     void setMenuDelegate(MenuDelegate* d) override { delegate = d; }
 
-    std::string plainTitle() const;  // the text of the last title drawn
     std::string tooltip() const { return tooltips.empty() ? std::string() : tooltips.back(); }
 
     bool button = true;
@@ -48,9 +44,6 @@ struct SentRequest {
 
 class FakePlatform final : public Platform {
 public:
-    FakePlatform();
-    ~FakePlatform() override;
-
     // ---------------------------------------------------------------- driving the loop
     // Moves virtual time forward, running everything that falls due on the way.
     void advance(double seconds);
@@ -58,28 +51,30 @@ public:
     void runPending() { advance(0); }
     // Jumps the wall clock without running timers (a sleeping machine, a clock change).
     void jumpWallClock(double seconds) { wallMs_ += seconds * 1000.0; }
-    void setWallClockMs(double ms) { wallMs_ = ms; }
-    // Plays a wake from sleep.
-    void wake();
+    void wake() {
+        if (wakeHandler_) wakeHandler_();
+    }
 
     // ---------------------------------------------------------------- HTTP scripting
     // Answers every later request whose method matches and whose URL ends with `urlSuffix`,
     // on the next turn of the loop. The newest matching script wins; `times` < 0: forever.
     void respondTo(const std::string& method, const std::string& urlSuffix, HttpResponse response,
-                   int times = -1);
+                   int times = -1) {
+        scripts_.push_back({method, urlSuffix, std::move(response), times});
+    }
     void clearScripts() { scripts_.clear(); }
     // Answers a recorded request now (used for held-back requests).
     void answer(std::size_t index, HttpResponse response);
     std::vector<std::size_t> pendingRequests() const;
-    static HttpResponse ok(std::string body, int status = 200);
-    static HttpResponse noAnswer();
+    static HttpResponse ok(std::string body, int status = 200) {
+        return {true, status, std::move(body), {}};
+    }
+    static HttpResponse noAnswer() { return {false, 0, {}, "Connection refused"}; }
 
-    // ---------------------------------------------------------------- alert scripting
     // Answers for the next alerts, in order; without one, an alert is closed (last button).
     std::deque<AlertAnswer> alertAnswers;
     std::vector<Alert> alerts;
 
-    // ---------------------------------------------------------------- menu
     std::vector<MenuItem> openMenu();  // asks the delegate to build the model, as a host does
     void choose(const MenuItem& item);
 
@@ -90,9 +85,7 @@ public:
     std::vector<std::string> sounds;
     std::vector<std::string> openedUrls;
     std::vector<std::string> logLines;
-    int activations = 0;
     int terminations = 0;
-    int authorisationRequests = 0;
     struct Launch {
         std::string path;
         std::vector<std::string> arguments;
@@ -114,20 +107,21 @@ public:
     std::string home = "/home/test";
     LoginItemStatus loginStatus = LoginItemStatus::NotRegistered;
     std::optional<std::string> loginItemError;
-    int repeatingTimers() const { return repeatingTimers_; }
 
     // ---------------------------------------------------------------- Platform
     double wallClockMs() override { return wallMs_; }
     double monotonicSeconds() override { return monotonicS_; }
     void startRepeatingTimer(double intervalSeconds, std::function<void()> callback) override;
-    void runAfter(double delaySeconds, std::function<void()> callback) override;
+    void runAfter(double delaySeconds, std::function<void()> callback) override {
+        schedule(delaySeconds, std::move(callback), 0);
+    }
     void send(const HttpRequest& request, std::function<void(HttpResponse)> done) override;
     void download(const HttpRequest& request, std::function<void(DownloadResult)> done) override;
     StatusItem* createStatusItem() override;
-    void activateApp() override { ++activations; }
+    void activateApp() override {}
     AlertAnswer runAlert(const Alert& alert) override;
     std::optional<std::string> clipboardText() override { return clipboard; }
-    void requestNotificationAuthorisation() override { ++authorisationRequests; }
+    void requestNotificationAuthorisation() override {}
     void postNotification(const Notification& n) override { notifications.push_back(n); }
     void playSound(const std::string& name) override { sounds.push_back(name); }
     void openUrl(const std::string& url) override { openedUrls.push_back(url); }
@@ -173,17 +167,13 @@ private:
     };
     void schedule(double delayS, std::function<void()> callback, double repeatS);
 
-    double wallMs_;
+    double wallMs_ = 1796464800000.0;  // 2026-12-05 10:00:00 UTC: an ordinary, fixed start
     double monotonicS_ = 1000.0;
     std::uint64_t nextSeq_ = 0;
     std::vector<Scheduled> scheduled_;
     std::vector<Script> scripts_;
     std::function<void()> wakeHandler_;
     std::unique_ptr<FakeStatusItem> statusItem_;
-    int repeatingTimers_ = 0;
 };
-
-// Renders the plain text of title parts.
-std::string plainText(const std::vector<TitlePart>& parts);
 
 }  // namespace orvela::test

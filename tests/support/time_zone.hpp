@@ -3,16 +3,9 @@
 // Local times come from two places: ICU (hhmm, clockTime, the agenda's day labels) and the C
 // library (localtime). ScopedTimeZone moves both to one IANA zone and puts both back when it
 // goes out of scope, so guards nest. hhmm follows ICU's default zone on every call, so texts
-// formatted inside the scope are in the pinned zone.
-//
-//     TEST(AgendaTitle, ShowsLocalStartTime) {
-//         orvela::test::ScopedTimeZone zone("Europe/Moscow");  // UTC+3 all year
-//         EXPECT_EQ(orvela::clockTime(kNineOhFiveMoscowMs), "09:05");
-//     }
-//
-// Use zones without daylight saving ("UTC", "Europe/Moscow", "Asia/Tokyo") unless the test is
-// about the shift. The guard changes process-wide state: construct it in the test body (not in
-// a static) and never from two threads.
+// formatted inside the scope are in the pinned zone. Use zones without daylight saving ("UTC",
+// "Europe/Moscow", "Asia/Tokyo") unless the test is about the shift. The guard changes process-wide
+// state: construct it in the test body (not in a static) and never from two threads.
 #pragma once
 
 #include <time.h>
@@ -33,9 +26,8 @@ public:
         std::unique_ptr<icu::TimeZone> zone(
             icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(ianaId)));
         // ICU answers an unknown name with "Etc/Unknown" (GMT): a typo must not pass silently.
-        if (!zone || *zone == icu::TimeZone::getUnknown()) {
+        if (!zone || *zone == icu::TimeZone::getUnknown())
             throw std::invalid_argument("unknown time zone: " + ianaId);
-        }
         if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
         ::setenv("TZ", ianaId.c_str(), 1);
         ::tzset();
@@ -43,11 +35,7 @@ public:
     }
 
     ~ScopedTimeZone() {
-        if (savedTz_) {
-            ::setenv("TZ", savedTz_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        savedTz_ ? ::setenv("TZ", savedTz_->c_str(), 1) : ::unsetenv("TZ");
         ::tzset();
         if (savedIcu_) icu::TimeZone::adoptDefault(savedIcu_.release());
     }

@@ -1,5 +1,4 @@
-// The hand-over script: its text, the environment it gets, and what /bin/sh does with it on a
-// bundle in a temporary folder while "the app" (a sleeping child) is alive.
+// The hand-over script, also run by /bin/sh while "the app" (a sleeping child) is alive.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -30,8 +29,7 @@ TEST(HandoverScript, TextForProcess4242) {
         R"(rm -rf "$WORK")");
 }
 
-// The three paths and the set, non-empty session variables; never PATH, LD_PRELOAD, or a
-// TARGET of the caller's.
+// The three paths and the set session variables; never PATH, LD_PRELOAD or the caller's TARGET.
 TEST(HandoverScript, EnvironmentIsThePathsAndTheSessionOnly) {
     const Env process = {{"DISPLAY", ":1"},    {"WAYLAND_DISPLAY", ""}, {"XAUTHORITY", "/run/a"},
                          {"PATH", "/usr/bin"}, {"LD_PRELOAD", "/e.so"}, {"TARGET", "/elsewhere"}};

@@ -1,6 +1,5 @@
-// Installing a release on the fake platform with real files: the one path that ends in the
-// hand-over, and every failure, each of which must leave the app as it was (offer kept, no
-// installation running) and say why in one alert.
+// Installing a release on the fake platform with real files: every failure must leave the app as
+// it was (offer kept, no installation running) and say why in one alert.
 #include <gtest/gtest.h>
 
 #include "client/app_harness.hpp"
@@ -15,9 +14,8 @@ namespace fs = std::filesystem;
 
 const std::string kArchive = "PK\x03\x04 the bytes of release 43";
 
-// A user's machine in a temporary folder: the installed bundle, the private temporary
-// directory, a download that yields `served` and an unpacker that lays out the app (or a link
-// named like it) and exits with `unzipStatus`.
+// A machine in a temporary folder: a download yields `served`, the unpacker lays out the app (or a
+// link named like it) and exits with `unzipStatus`.
 struct Machine {
     Machine() {
         h.fake.bundleLocation = bundle.string();
@@ -57,7 +55,6 @@ TEST(Installer, ConfirmedInstallationHandsOverAndQuits) {
     m.h.home.put(m.work / "leftover.txt", "from an earlier attempt");
     m.confirmAndRun();
     const auto& fake = m.h.fake;
-    // Checked, written into a fresh private work directory, unpacked there, then handed over.
     ASSERT_EQ(fake.processRuns.size(), 1u);
     EXPECT_EQ(fake.processRuns[0].arguments,
               (std::vector<std::string>{"-q", "-o", m.work / "app.zip", "-d", m.work}));

@@ -1,5 +1,3 @@
-// The release manifest check: what an automatic and a manual check do with each kind of answer,
-// that a release is announced once, and the six-hour cadence driven by the tick.
 #include <gtest/gtest.h>
 
 #include <algorithm>
