@@ -74,9 +74,7 @@ TEST(Autostart, RegisteringWritesAnEntryThatUnregisteringRemoves) {
     const Autostart autostart(entry, "/opt/ORVELA Timer.app/bin/orvela-timer");
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_EQ(autostart.status(), LoginItemStatus::Enabled);
-    QFile file(entry);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), autostart.entryText());
+    EXPECT_EQ(orvela::test::readFile(entry), autostart.entryText());
     EXPECT_TRUE(
         autostart.entryText().contains("\nExec=\"/opt/ORVELA Timer.app/bin/orvela-timer\"\n"));
     EXPECT_EQ(autostart.disable(), std::nullopt);

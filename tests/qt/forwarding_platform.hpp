@@ -3,6 +3,8 @@
 // around the app). QtPlatform is final, so tests wrap it rather than derive from it.
 #pragma once
 
+#include <algorithm>
+
 #include "qt_platform.hpp"
 
 namespace orvela::test {
@@ -55,5 +57,20 @@ protected:
 };
 
 #undef ORVELA_FORWARD
+
+// The person at the desk, scripted: each alert is kept and answered with its first button named
+// in `press`, else with the last (dismissing), so a surprise alert never hangs the run.
+class ScriptedDesk : public ForwardingPlatform {
+public:
+    std::vector<std::string> press;
+    std::vector<Alert> alerts;
+    AlertAnswer runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        const auto& b = alert.buttons;
+        const auto it = std::find_first_of(b.begin(), b.end(), press.begin(), press.end());
+        return {int(it == b.end() ? b.size() - 1 : it - b.begin()), {}};
+    }
+    void activateApp() override {}
+};
 
 }  // namespace orvela::test
