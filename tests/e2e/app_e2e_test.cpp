@@ -90,8 +90,7 @@ TEST_F(AppEndToEnd, CountsDownIntoTheBreakAndAnnouncesIt) {
     options.title = "Квартальный отчёт совету директоров";
     start(options, options.token);
 
-    // Every label reaches the panel, the title cut to 22 characters; work counts down into the
-    // rest.
+    // Every label reaches the panel, the title cut to 22 characters, counting down into the rest.
     const QRegularExpression timer = countdown("Квартальный отчёт сове…");
     ASSERT_TRUE(waitUntil([&] { return label().startsWith("☕"); }, 10000)) << label().toStdString();
     const QStringList labels = QVariant(panel.log.firstArgs("XAyatanaNewLabel")).toStringList();
@@ -116,8 +115,7 @@ TEST_F(AppEndToEnd, ADeviceLoginShowsItsCodeAndStoresTheTokenPrivately) {
     start(options, {}, true, {"Войти через браузер"});  // the prompt offered without a token
     ASSERT_TRUE(waitUntil([&] { return label().startsWith("🔑 "); }));
 
-    // Approved on the next poll: the countdown replaces the code; the token was private from the
-    // moment it was written.
+    // Approved: the countdown replaces the code; the token was private from its first byte.
     ASSERT_TRUE(labelMatches(countdown("Демо-задача"), 10000)) << label().toStdString();
     const QString folder = root.path() + "/home/.config/orvela";
     for (const auto& [path, mode] : {std::pair{folder + "/token", 0600}, {folder, 0700}}) {

@@ -59,8 +59,7 @@ protected:
         if (!app.waitForFinished(5000)) app.kill(), app.waitForFinished(5000);
     }
 
-    // The unpacked program with nothing of our environment but the bus; `trusted` hands OpenSSL
-    // this run's authority.
+    // The program with none of our environment but the bus; `trusted` gives OpenSSL our authority.
     void launch(bool trusted) {
         QProcessEnvironment env;
         env.insert("PATH", "/usr/bin:/bin");

@@ -24,8 +24,7 @@ namespace {
 using test::readFile;
 using test::waitUntil;
 
-// The Qt backend, but the user confirms "Обновить", the service and bundle are the test's, and
-// the running app is a sleeping child that quitting ends.
+// The user confirms "Обновить"; the service, bundle and app (a sleeping child) are the test's.
 class Desk final : public test::ScriptedDesk {
 public:
     Desk(std::string base, std::string bundle) : base_(base), bundle_(bundle) {
@@ -129,8 +128,7 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     ASSERT_EQ(desk.alerts.size(), 3u) << desk.alerts.back().informative;
     EXPECT_EQ(desk.alerts[2].message,
               "Обновить ORVELA Timer до " + manifest.value("version", "") + "?");
-    // The script saw the app go, swapped the whole bundle, started the new program in the same
-    // session and cleared its work folder.
+    // The script saw the app go, swapped the bundle, relaunched it in this session, cleaned up.
     const QString work = runtime + "/orvela-update-" + QString::number(manifest.value("build", 0));
     EXPECT_TRUE(waitUntil([&] { return !QFile::exists(work); }, 20000));
     EXPECT_EQ(QDir(home + "/Applications").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),

@@ -16,8 +16,7 @@ namespace {
 using orvela::test::ScopedEnv;
 using orvela::test::writeFile;
 
-// "-KEY VALUE" among the arguments (never argv[0]) wins over the settings file, whose unquoted
-// commas survive.
+// "-KEY VALUE" in the arguments (never argv[0]) beats the settings file; its bare commas survive.
 TEST(AppPaths, AnArgumentOverridesTheSettingsFile) {
     QTemporaryDir config;
     ScopedEnv home("XDG_CONFIG_HOME", config.path());

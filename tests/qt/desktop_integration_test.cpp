@@ -48,9 +48,8 @@ protected:
     QString icon = places.dataHome + "/icons/hicolor/scalable/apps/orvela-timer.svg";
 };
 
-// First in a folder whose name holds the characters an Exec line reserves: inside the quotes
-// " ` $ \ take a backslash and % doubles, then the string level doubles each backslash; TryExec
-// is a plain string.
+// In a folder named with the characters Exec reserves: in quotes " ` $ \ take a backslash and %
+// doubles, then the string level doubles each backslash; TryExec is a plain string.
 TEST_F(DesktopIntegration, WritesOnceQuotedThenFollowsTheBundleWhenItMoves) {
     const QString first = install(R"(/a b'c;d$e"f`g\h%i)");
     EXPECT_EQ(integrateWithDesktop(first, places), std::nullopt);

@@ -1,6 +1,5 @@
-// The desktop around the app, played by a test on the private session bus: a panel (its
-// StatusNotifierWatcher, and a host reading the item and driving its menu over D-Bus), the
-// notification server and the browser.
+// The desktop around the app, played on the private session bus: a panel (watcher and host
+// driving the item and its menu over D-Bus), the notification server and the browser.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -147,9 +146,8 @@ inline qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent
     return {};
 }
 
-// The desktop's notification server: shows nothing, remembers the summary and body of each
-// notification, and each call as "app|replacesId|summary|sound" (sound: "suppressed", the hinted
-// name or none).
+// The notification server: shows nothing, keeps summary and body, and each call as
+// "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none).
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")

@@ -1,6 +1,5 @@
-// The real Qt backend behind a seam a test can override piece by piece: every operation goes
-// to a QtPlatform unless the subclass answers it itself (the person at the desk, the process
-// around the app). QtPlatform is final, so tests wrap it rather than derive from it.
+// The real Qt backend behind a seam a test overrides piece by piece (the person at the desk, the
+// process around the app). QtPlatform is final, so tests wrap it rather than derive from it.
 #pragma once
 
 #include <algorithm>

@@ -70,8 +70,7 @@ TEST(HostileService, EveryTransferEndsWithinItsBoundsAndNoneWaitsForAnother) {
     EXPECT_TRUE(waitUntil([&] { return server.openConnections() == 0; }));
 }
 
-// A download keeps its cap, and a failing write (a full disk: a file size limit) ends it at once
-// with an error and no file left behind.
+// A download keeps its cap; a failing write (a full disk) ends it at once, leaving no file.
 TEST(HostileService, ADownloadStopsAtItsCapAndAtAFullDisk) {
     HostileServer server;
     server.behave("/flood", Mode::Flood);
@@ -134,9 +133,8 @@ std::string timerReply(bool paused) {
            std::string(paused ? R"(,"pausedAt":1.1e12}})" : "}}");
 }
 
-// The whole app on the real backend: a 50 MB token file, a flood on the timer and the agenda,
-// then a service that trickles every poll, with fetches four times a second. The app stays
-// small, the tick keeps its pace, and a command and the next poll still go out at once.
+// The app on the real backend, fetching four times a second, against a 50 MB token file, floods,
+// then trickles: it stays small, the tick keeps its pace, a command and the next poll go out.
 TEST(HostileService, TheAppStaysSmallAndOnTimeAndItsCommandsGetThrough) {
     HostileServer server;
     QTemporaryDir root;

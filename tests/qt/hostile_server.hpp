@@ -1,6 +1,5 @@
-// A loopback HTTP server (raw sockets, 127.0.0.1 only) that misbehaves on purpose, path by
-// path. One request per connection, one thread per connection; every loop is bounded and ends
-// when the peer goes or the server stops.
+// A loopback HTTP server (raw sockets, 127.0.0.1) that misbehaves on purpose, path by path: one
+// request and thread per connection, every loop bounded until the peer goes or the server stops.
 #pragma once
 
 #include <arpa/inet.h>
@@ -124,8 +123,7 @@ private:
             for (std::size_t sent = 0; on && sent < (4ull << 30); sent += chunk.size())
                 on = !stopping_ && sendAll(fd, chunk);
         } else if (mode == Mode::Stall) {
-            while (pause(fd, 100)) {
-            }
+            while (pause(fd, 100)) continue;
         } else if (mode == Mode::Reset) {
             sendAll(fd, ok + "Content-Length: 1000\r\n\r\n" + std::string(100, 'x'));
             const linger abrupt{1, 0};  // closing now sends RST instead of FIN

@@ -18,8 +18,7 @@ namespace {
 using orvela::test::spin;
 using orvela::test::waitUntil;
 
-// Delayed calls run later and in order; NaN and negative delays mean "now", an infinite one
-// never comes, and none of them crashes.
+// Delayed calls run later, in order; NaN and negative delays mean "now", an infinite one never.
 TEST(QtPlatform, DelayedCallsRunLaterInOrderAndOddDelaysAreSafe) {
     QtPlatform platform;
     std::vector<std::string> ran;

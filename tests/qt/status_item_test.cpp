@@ -73,10 +73,9 @@ protected:
     RecordingDelegate delegate_;
 };
 
-// The core on virtual time through a 25-minute phase: the icon is repainted per shown minute, and
-// per second only in the last one; each second sends the label and NewTitle (Xfce re-reads on it)
-// and nothing else. The host reads the label, the tooltip (first line its title) and the ARGB
-// pixmaps (network byte order) at every size, as painted.
+// The core on virtual time through a 25-minute phase: the icon is repainted per shown minute, in
+// the last one per second; each second sends the label and NewTitle (Xfce re-reads on it) only.
+// The host reads the label, the tooltip and the ARGB pixmaps (network byte order) as painted.
 TEST_F(StatusItemTest, OnePhaseAsAHostSeesIt) {
     ASSERT_TRUE(panel_.startWatcher());
     attach();
@@ -317,8 +316,7 @@ TEST(StatusIcon, ShowsTheCountdown) {
     }
 }
 
-// Numbers no timer should have stay bounded; without a countdown the title's state decides,
-// and each such state has a glyph of its own.
+// Odd numbers stay bounded; without a countdown the title's state picks one glyph of its own.
 TEST(StatusIcon, BoundsNumbersAndKeepsAGlyphPerState) {
     for (const auto& [countdown, text] : std::vector<std::pair<Countdown, std::string>>{
              {{NAN, NAN, false, false}, "0 120"},
