@@ -1,6 +1,5 @@
-// The whole app on the real desktop backend against the local stand-in service. The test is the
-// desktop around it: the panel that shows the item and opens its menu over D-Bus, the
-// notification server, the browser, and the person who answers the alerts.
+// The whole app on the real Qt backend against the local stand-in service; the test is the desktop
+// around it: panel, notification server, browser and the person who answers the alerts.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/stat.h>
@@ -10,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
-#include <deque>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -27,19 +25,6 @@ namespace orvela {
 namespace {
 
 using test::waitUntil;
-
-// The Qt backend with the person at the desk scripted: alerts are answered from a list, and with
-// the last button (dismissing) once it runs dry, so a surprise alert never hangs the run.
-class ScriptedDesktop : public test::ForwardingPlatform {
-public:
-    std::deque<int> answers;
-    AlertAnswer runAlert(const Alert& alert) override {
-        int button = int(alert.buttons.size()) - 1;
-        if (!answers.empty()) button = answers.front(), answers.pop_front();
-        return AlertAnswer{button, {}};
-    }
-    void activateApp() override {}
-};
 
 // "🍅 04:59 · title" and its kin; captures the icon, minutes and seconds.
 QRegularExpression countdown(const QString& shownTitle) {
@@ -58,10 +43,9 @@ protected:
             << "run under scripts/with-session-bus.sh";
     }
 
-    // Starts the stand-in and points the app at it through its settings file; with a panel,
-    // launches the app and follows its item.
+    // Starts the stand-in, points the app at it through its settings file and launches it.
     void start(dev::Options options, const std::string& tokenFile, bool withPanel = true,
-               std::deque<int> answers = {}) {
+               std::vector<std::string> press = {}) {
         options.port = 0;
         token = options.token;
         service = std::make_unique<dev::DevService>(options);
@@ -71,8 +55,8 @@ protected:
                                     "[General]\nOrvelaURL=" + base.toUtf8()));
         if (!tokenFile.empty()) writeToken(tokenFile);
         ASSERT_TRUE(!withPanel || panel.startWatcher());
-        desk = std::make_unique<ScriptedDesktop>();
-        desk->answers = answers;
+        desk = std::make_unique<test::ScriptedDesk>();
+        desk->press = press;
         app = std::make_unique<App>(*desk);
         App::shared = app.get();
         app->applicationDidFinishLaunching();
@@ -96,7 +80,7 @@ protected:
     std::unique_ptr<dev::DevService> service;
     std::string token;
     QString base;
-    std::unique_ptr<ScriptedDesktop> desk;
+    std::unique_ptr<test::ScriptedDesk> desk;
     std::unique_ptr<App> app;
 };
 
@@ -106,13 +90,10 @@ TEST_F(AppEndToEnd, CountsDownIntoTheBreakAndAnnouncesIt) {
     options.title = "Квартальный отчёт совету директоров";
     start(options, options.token);
 
-    // The panel is told of every label, the title cut to 22 characters; work counts down into
-    // a full minute's rest.
+    // Every label reaches the panel, the title cut to 22 characters, counting down into the rest.
     const QRegularExpression timer = countdown("Квартальный отчёт сове…");
     ASSERT_TRUE(waitUntil([&] { return label().startsWith("☕"); }, 10000)) << label().toStdString();
-    QStringList labels;
-    for (const QVariant& shown : panel.log.firstArgs("XAyatanaNewLabel"))
-        labels << shown.toString();
+    const QStringList labels = QVariant(panel.log.firstArgs("XAyatanaNewLabel")).toStringList();
     const auto rest = timer.match(labels.back());
     ASSERT_TRUE(rest.hasMatch()) << labels.back().toStdString();
     EXPECT_GE(secondsIn(rest), 57);
@@ -131,11 +112,10 @@ TEST_F(AppEndToEnd, CountsDownIntoTheBreakAndAnnouncesIt) {
 TEST_F(AppEndToEnd, ADeviceLoginShowsItsCodeAndStoresTheTokenPrivately) {
     dev::Options options;
     options.autoApproveSeconds = 0;
-    start(options, {}, true, {0});  // at the prompt offered without a token: "Войти через браузер"
+    start(options, {}, true, {"Войти через браузер"});  // the prompt offered without a token
     ASSERT_TRUE(waitUntil([&] { return label().startsWith("🔑 "); }));
 
-    // Approved on the next poll: the countdown takes the code's place, and the token issued
-    // was private from the moment it was written.
+    // Approved: the countdown replaces the code; the token was private from its first byte.
     ASSERT_TRUE(labelMatches(countdown("Демо-задача"), 10000)) << label().toStdString();
     const QString folder = root.path() + "/home/.config/orvela";
     for (const auto& [path, mode] : {std::pair{folder + "/token", 0600}, {folder, 0700}}) {
@@ -144,9 +124,7 @@ TEST_F(AppEndToEnd, ADeviceLoginShowsItsCodeAndStoresTheTokenPrivately) {
         EXPECT_EQ(info.st_mode & 0777, mode_t(mode)) << path.toStdString();
     }
     // Exactly the issued token and one line feed: the one the service just accepted.
-    QFile file(folder + "/token");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray stored = file.readAll();
+    const QByteArray stored = test::readFile(folder + "/token");
     EXPECT_TRUE(stored.startsWith("orvela_") && stored.endsWith('\n') && stored.count('\n') == 1)
         << stored.toStdString();
     EXPECT_NE(stored.trimmed().toStdString(), dev::Options{}.token);

@@ -1,7 +1,6 @@
-// The release as a user gets it: the archive scripts/release.sh made, unpacked into a fresh
-// folder and started with a clean environment (no library or plugin search path) against the
-// stand-in over HTTPS, with a throwaway certificate authority trusted for that run only. The
-// test is the panel; the mapped files of the running process show where its libraries came from.
+// The release as a user gets it: the archive scripts/release.sh made, unpacked and started with a
+// clean environment against the stand-in over HTTPS, trusting a throwaway authority for that run
+// only. The running process's mapped files show where its libraries came from.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -16,15 +15,10 @@
 namespace orvela {
 namespace {
 
+using test::readFile;
 using test::waitUntil;
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Unpacks the archive $1 into $2/Apps and makes, in $2/tls, a certificate authority of this run
-// and a certificate for 127.0.0.1 signed by it.
+// Unpacks the archive $1 into $2/Apps; makes in $2/tls an authority and a 127.0.0.1 certificate.
 const char* const kPrepare = R"(set -e
 mkdir -p "$2/Apps" "$2/tls" && unzip -q "$1" -d "$2/Apps" && cd "$2/tls"
 ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
@@ -42,8 +36,8 @@ protected:
         if (release.isEmpty())
             GTEST_SKIP() << "no release to test: set ORVELA_RELEASE_DIR to a folder that "
                             "scripts/release.sh made (scripts/test.sh does)";
-        const auto manifest =
-            nlohmann::json::parse(readAll(release + "/version.json").toStdString(), nullptr, false);
+        const auto manifest = nlohmann::json::parse(
+            readFile(release + "/version.json").toStdString(), nullptr, false);
         ASSERT_TRUE(manifest.is_object() && manifest.value("zip", "").starts_with("/"))
             << "no release manifest in " << release.toStdString();
         const QString archive = release + QString::fromStdString(manifest.value("zip", ""));
@@ -65,8 +59,7 @@ protected:
         if (!app.waitForFinished(5000)) app.kill(), app.waitForFinished(5000);
     }
 
-    // The unpacked program on the test's bus and nothing else from this process's environment;
-    // `trusted` hands OpenSSL this run's authority as its certificate file.
+    // The program with none of our environment but the bus; `trusted` gives OpenSSL our authority.
     void launch(bool trusted) {
         QProcessEnvironment env;
         env.insert("PATH", "/usr/bin:/bin");
@@ -105,7 +98,7 @@ TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
         "/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
         "libqopensslbackend|libqoffscreen|libssl)\\.so");
     QSet<QString> fromBundle, elsewhere;
-    const QString maps = readAll(QString("/proc/%1/maps").arg(app.processId()));
+    const QString maps = readFile(QString("/proc/%1/maps").arg(app.processId()));
     for (const QString& line : maps.split('\n')) {
         const QString file = line.section(' ', 5).trimmed();
         if (const auto m = carried.match(file); m.hasMatch())
@@ -119,7 +112,7 @@ TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
         EXPECT_TRUE(fromBundle.contains(name)) << name << " not loaded from the bundle";
 
     // The first run put the bundle into the applications menu.
-    const QByteArray entry = readAll(root.path() + "/data/applications/orvela-timer.desktop");
+    const QByteArray entry = readFile(root.path() + "/data/applications/orvela-timer.desktop");
     EXPECT_TRUE(entry.contains("\nExec=\"" + program.toUtf8() + "\"\n")) << entry.toStdString();
 }
 

@@ -1,7 +1,5 @@
-// Self-update end to end: a bundle installed in a temporary folder, a newer release (archive
-// and version.json) served by the stand-in service, and the core on the Qt backend doing the
-// real download, checksum, unzip and hand-over script. The test plays the user (it answers the
-// confirmation) and the app's process (a sleeping child that "quits" when asked to terminate).
+// Self-update end to end: a bundle in a temporary folder, a newer release served by the stand-in,
+// and the core on the Qt backend doing the real download, checksum, unzip and hand-over script.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,31 +21,20 @@ extern char** environ;
 namespace orvela {
 namespace {
 
+using test::readFile;
 using test::waitUntil;
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The Qt backend, except for the person and the process around it: a confirmation is
-// answered "Обновить" and every other alert closed, the service and the bundle are the test's,
-// and the running app is a child process that quitting ends.
-class Desk final : public test::ForwardingPlatform {
+// The user confirms "Обновить"; the service, bundle and app (a sleeping child) are the test's.
+class Desk final : public test::ScriptedDesk {
 public:
     Desk(std::string base, std::string bundle) : base_(base), bundle_(bundle) {
+        press = {"Обновить"};
         char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("60"), nullptr};
         if (::posix_spawn(&app_, argv[0], nullptr, nullptr, argv, environ) != 0) app_ = -1;
     }
     ~Desk() override { terminate(); }
-    std::vector<Alert> alerts;
     int terminations = 0;
 
-    AlertAnswer runAlert(const Alert& alert) override {
-        alerts.push_back(alert);
-        const bool confirmation = alert.buttons.front() == "Обновить";
-        return {confirmation ? 0 : static_cast<int>(alert.buttons.size()) - 1, {}};
-    }
     std::optional<std::string> userDefault(const std::string& key) override {
         return key == "OrvelaURL" ? std::optional(base_) : real_.userDefault(key);
     }
@@ -60,7 +47,6 @@ public:
         ::waitpid(app_, nullptr, 0);  // reaped, as the session would: a zombie still "exists"
         app_ = -1;
     }
-    void activateApp() override {}
     void postNotification(const Notification&) override {}
 
 private:
@@ -75,40 +61,39 @@ void endProcessesOf(const QString& program) {
             ::kill(pid.toInt(), SIGTERM);
 }
 
-// The release installed is the archive scripts/release.sh made, when the run names its folder,
-// else release 9.9 (build 43), a zip of a bundle whose program reports its start and the session
-// it was given. It is published first with the checksum of a tampered copy and then with its
-// own; each time a check from the menu, confirmed, runs until the installation has ended.
+// The release is the archive scripts/release.sh made when the run names its folder, else 9.9
+// (build 43) whose program reports its start and session. It is published first with a tampered
+// copy's checksum, then with its own; each time a confirmed check runs to its end.
 TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle) {
     QTemporaryDir root;
     const QString home = root.path() + "/home", runtime = root.path() + "/runtime";
-    const QString bundle = home + "/Applications/ORVELA Timer.app";
+    const QString bundle = home + "/Applications/ORVELA Timer.app",
+                  program = bundle + "/bin/orvela-timer";
     const QString stage = root.path() + "/stage/ORVELA Timer.app";
     const QString release = root.path() + "/release";
     const QString made = qEnvironmentVariable("ORVELA_RELEASE_DIR");
     const QByteArray newProgram =
         "#!/bin/sh\necho \"$XDG_RUNTIME_DIR|$DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/relaunched\"\n";
     test::ScopedEnv homeEnv{"HOME", home}, runtimeEnv{"XDG_RUNTIME_DIR", runtime};
-    ASSERT_TRUE(test::writeFile(bundle + "/bin/orvela-timer", "old"));
+    ASSERT_TRUE(test::writeFile(program, "old"));
     QDir().mkpath(runtime);
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     QFile::setPermissions(runtime, owner);  // a private runtime folder, as the session's
     nlohmann::json manifest = {{"version", "9.9"}, {"build", 43}, {"zip", "/mac/43.zip"}};
     if (!made.isEmpty())
-        manifest = nlohmann::json::parse(readAll(made + "/version.json").toStdString());
+        manifest = nlohmann::json::parse(readFile(made + "/version.json").toStdString());
     const QString zip = QString::fromStdString(manifest.value("zip", "")), zipPath = release + zip;
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     if (made.isEmpty()) {
         ASSERT_TRUE(test::writeFile(stage + "/bin/orvela-timer", newProgram));
         QFile::setPermissions(stage + "/bin/orvela-timer", owner);
-        QProcess zipper;
-        zipper.setWorkingDirectory(root.path() + "/stage");
-        zipper.start("/usr/bin/zip", {"-qry", zipPath, "ORVELA Timer.app"});
-        ASSERT_TRUE(zipper.waitForFinished(10000) && zipper.exitCode() == 0);
+        const char* zipStage = "cd \"$0\" && /usr/bin/zip -qry \"$1\" 'ORVELA Timer.app'";
+        ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", zipStage, root.path() + "/stage", zipPath}),
+                  0);
     } else {
         ASSERT_TRUE(QFile::copy(made + zip, zipPath)) << (made + zip).toStdString();
     }
-    const QByteArray archive = readAll(zipPath);
+    const QByteArray archive = readFile(zipPath);
     auto sha256 = [](const QByteArray& bytes) {
         return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
     };
@@ -135,7 +120,7 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     EXPECT_EQ(desk.alerts[1].message, "Обновление не установилось");
     EXPECT_EQ(desk.alerts[1].informative, "архив повреждён (контрольная сумма не совпала)");
     EXPECT_EQ(desk.terminations, 0);
-    EXPECT_EQ(readAll(bundle + "/bin/orvela-timer"), "old");
+    EXPECT_EQ(readFile(program), "old");
 
     ASSERT_TRUE(publish(false));
     app.checkUpdatesNow();
@@ -143,32 +128,28 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     ASSERT_EQ(desk.alerts.size(), 3u) << desk.alerts.back().informative;
     EXPECT_EQ(desk.alerts[2].message,
               "Обновить ORVELA Timer до " + manifest.value("version", "") + "?");
-    // The script saw the app go, swapped the whole bundle, started the new program in the same
-    // session and cleared its work folder.
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return !QFile::exists(runtime + "/orvela-update-" +
-                                  QString::number(manifest.value("build", 0)));
-        },
-        20000));
+    // The script saw the app go, swapped the bundle, relaunched it in this session, cleaned up.
+    const QString work = runtime + "/orvela-update-" + QString::number(manifest.value("build", 0));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(work); }, 20000));
     EXPECT_EQ(QDir(home + "/Applications").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{"ORVELA Timer.app"});
     if (made.isEmpty()) {
         // The shell creates the file before it writes the line: wait for the whole line.
-        ASSERT_TRUE(waitUntil([&] { return readAll(home + "/relaunched").endsWith('\n'); }, 10000));
-        EXPECT_EQ(readAll(bundle + "/bin/orvela-timer"), newProgram);
-        EXPECT_EQ(readAll(home + "/relaunched").trimmed(),
+        ASSERT_TRUE(
+            waitUntil([&] { return readFile(home + "/relaunched").endsWith('\n'); }, 10000));
+        EXPECT_EQ(readFile(program), newProgram);
+        EXPECT_EQ(readFile(home + "/relaunched").trimmed(),
                   (runtime + "|" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")).toUtf8());
         return;
     }
     // The real program, whole, with its libraries' symbolic links as release.sh zipped them. It
     // cannot show itself here (the session has no display); wherever it can, it is ended.
-    endProcessesOf(bundle + "/bin/orvela-timer");
+    endProcessesOf(program);
     QProcess unzip;
     unzip.start("/usr/bin/unzip", {"-p", zipPath, "ORVELA Timer.app/bin/orvela-timer"});
     ASSERT_TRUE(unzip.waitForFinished(20000));
-    EXPECT_EQ(readAll(bundle + "/bin/orvela-timer"), unzip.readAllStandardOutput());
-    EXPECT_TRUE(QFileInfo(bundle + "/bin/orvela-timer").isExecutable());
+    EXPECT_EQ(readFile(program), unzip.readAllStandardOutput());
+    EXPECT_TRUE(QFileInfo(program).isExecutable());
     EXPECT_TRUE(QFileInfo(bundle + "/lib/libQt6Core.so.6").isSymLink());
 }
 

@@ -39,8 +39,7 @@ Act press(Qt::Key key) {
     };
 }
 
-// The answer is the button's position as given: Enter is the first, Escape and closing the
-// window the last.
+// The answer is the button's position: Enter is the first, Escape and closing the window the last.
 TEST(Alerts, AnswersTheButtonPositionAndClosingCountsAsTheLast) {
     Alert alert;
     alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};

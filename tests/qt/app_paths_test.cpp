@@ -16,8 +16,7 @@ namespace {
 using orvela::test::ScopedEnv;
 using orvela::test::writeFile;
 
-// "-KEY VALUE" among the arguments (never argv[0]) wins over the settings file, whose unquoted
-// commas survive.
+// "-KEY VALUE" in the arguments (never argv[0]) beats the settings file; its bare commas survive.
 TEST(AppPaths, AnArgumentOverridesTheSettingsFile) {
     QTemporaryDir config;
     ScopedEnv home("XDG_CONFIG_HOME", config.path());
@@ -74,9 +73,7 @@ TEST(Autostart, RegisteringWritesAnEntryThatUnregisteringRemoves) {
     const Autostart autostart(entry, "/opt/ORVELA Timer.app/bin/orvela-timer");
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_EQ(autostart.status(), LoginItemStatus::Enabled);
-    QFile file(entry);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), autostart.entryText());
+    EXPECT_EQ(orvela::test::readFile(entry), autostart.entryText());
     EXPECT_TRUE(
         autostart.entryText().contains("\nExec=\"/opt/ORVELA Timer.app/bin/orvela-timer\"\n"));
     EXPECT_EQ(autostart.disable(), std::nullopt);

@@ -13,6 +13,7 @@
 namespace orvela::qt {
 namespace {
 
+using orvela::test::readFile;
 using orvela::test::writeFile;
 
 const QByteArray kShipped =
@@ -28,10 +29,6 @@ protected:
         EXPECT_TRUE(
             writeFile(bundle + "/share/icons/hicolor/scalable/apps/orvela-timer.svg", "<svg/>"));
         return bundle + "/bin/orvela-timer";
-    }
-    static QByteArray read(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(absent)");
     }
     // An old time stamp: a file that keeps it was not written again.
     static void age(const QString& path) {
@@ -51,18 +48,17 @@ protected:
     QString icon = places.dataHome + "/icons/hicolor/scalable/apps/orvela-timer.svg";
 };
 
-// First in a folder whose name holds the characters an Exec line reserves: inside the quotes
-// " ` $ \ take a backslash and % doubles, then the string level doubles each backslash; TryExec
-// is a plain string.
+// In a folder named with the characters Exec reserves: in quotes " ` $ \ take a backslash and %
+// doubles, then the string level doubles each backslash; TryExec is a plain string.
 TEST_F(DesktopIntegration, WritesOnceQuotedThenFollowsTheBundleWhenItMoves) {
     const QString first = install(R"(/a b'c;d$e"f`g\h%i)");
     EXPECT_EQ(integrateWithDesktop(first, places), std::nullopt);
     const QString bundle = root.path() + R"(/a b'c;d\\$e\\"f\\`g\\\\h%%i/ORVELA Timer.app)";
-    EXPECT_EQ(read(entry), "[Desktop Entry]\nName=ORVELA Timer\nExec=\"" + bundle.toUtf8() +
-                               "/bin/orvela-timer\"\nTryExec=" + root.path().toUtf8() +
-                               R"(/a b'c;d$e"f`g\\h%i/ORVELA Timer.app/bin/orvela-timer)"
-                               "\nIcon=orvela-timer\n\n[Desktop Action x]\nExec=other\n");
-    EXPECT_EQ(read(icon), "<svg/>");
+    EXPECT_EQ(readFile(entry), "[Desktop Entry]\nName=ORVELA Timer\nExec=\"" + bundle.toUtf8() +
+                                   "/bin/orvela-timer\"\nTryExec=" + root.path().toUtf8() +
+                                   R"(/a b'c;d$e"f`g\\h%i/ORVELA Timer.app/bin/orvela-timer)"
+                                   "\nIcon=orvela-timer\n\n[Desktop Action x]\nExec=other\n");
+    EXPECT_EQ(readFile(icon), "<svg/>");
     EXPECT_FALSE(QFile::exists(places.autostartEntry));  // launch at login stays off
 
     // Unchanged: nothing is written again, not even an enabled login entry.
@@ -75,15 +71,15 @@ TEST_F(DesktopIntegration, WritesOnceQuotedThenFollowsTheBundleWhenItMoves) {
     // Moved: both entries point at the new place; the icon, the same, stays.
     const QString moved = install("/Moved");
     EXPECT_EQ(integrateWithDesktop(moved, places), std::nullopt);
-    EXPECT_TRUE(read(entry).contains("\nExec=\"" + moved.toUtf8() + "\"\n"));
-    EXPECT_EQ(read(places.autostartEntry), Autostart(places.autostartEntry, moved).entryText());
+    EXPECT_TRUE(readFile(entry).contains("\nExec=\"" + moved.toUtf8() + "\"\n"));
+    EXPECT_EQ(readFile(places.autostartEntry), Autostart(places.autostartEntry, moved).entryText());
     EXPECT_TRUE(aged(icon));
 
     // A login entry the user switched off is theirs and stays as it is.
     const QByteArray off = "[Desktop Entry]\nExec=x\nHidden=true\n";
     ASSERT_TRUE(writeFile(places.autostartEntry, off));
     EXPECT_EQ(integrateWithDesktop(first, places), std::nullopt);
-    EXPECT_EQ(read(places.autostartEntry), off);
+    EXPECT_EQ(readFile(places.autostartEntry), off);
 }
 
 TEST_F(DesktopIntegration, ABuildTreeWritesNothingAndABrokenFolderIsReported) {

@@ -1,10 +1,14 @@
-// The desktop around the app, played by a test on the private session bus: a panel (its
-// StatusNotifierWatcher, and a host reading the item and driving its menu over D-Bus), the
-// notification server and the browser.
+// The desktop around the app, played on the private session bus: a panel (watcher and host
+// driving the item and its menu over D-Bus), the notification server and the browser.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QList>
 #include <QObject>
@@ -15,6 +19,8 @@
 #include <QVariantMap>
 
 #include "dbus_menu_exporter.hpp"
+#include "qt_wait.hpp"
+#include "status_notifier_item.hpp"
 
 namespace orvela::test {
 
@@ -54,21 +60,68 @@ public slots:
 // event loop turning, because the item answers on this very thread.
 class FakePanel {
 public:
-    FakePanel();
-    ~FakePanel();
-
+    FakePanel() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel")) {
+        qt::registerDBusMenuTypes();
+        qt::registerStatusNotifierTypes();
+    }
+    ~FakePanel() {
+        stopWatcher();
+        QDBusConnection::disconnectFromBus("panel");
+    }
     bool isConnected() const { return bus_.isConnected(); }
-    bool startWatcher();
-    void stopWatcher();
+    bool startWatcher() {
+        return bus_.registerObject(kWatcherPath, &watcher,
+                                   QDBusConnection::ExportScriptableContents) &&
+               bus_.registerService(kWatcherName);
+    }
+    void stopWatcher() {
+        bus_.unregisterService(kWatcherName);
+        bus_.unregisterObject(kWatcherPath);
+    }
     // Waits for an item to register, then follows its signals and its menu's, as a host does.
-    bool attach();
-
-    QDBusMessage call(const QDBusMessage& message);
-    QVariant itemProperty(const QString& name);
-    QDBusMessage callMenu(const QString& method, const QVariantList& args);
+    bool attach() {
+        if (!waitUntil([&] { return !watcher.registrations.isEmpty(); })) return false;
+        service = watcher.registrations.back();
+        bool ok = true;
+        for (const char* name : {"NewTitle", "NewIcon", "NewToolTip", "XAyatanaNewLabel"})
+            ok = ok &&
+                 bus_.connect(service, kItemPath, kSni, name, &log, SLOT(record(QDBusMessage)));
+        menuPath = itemProperty("Menu").value<QDBusObjectPath>().path();
+        for (const char* name : {"LayoutUpdated", "ItemsPropertiesUpdated"})
+            ok = ok &&
+                 bus_.connect(service, menuPath, kMenu, name, &log, SLOT(record(QDBusMessage)));
+        return ok && !menuPath.isEmpty();
+    }
+    QDBusMessage call(const QDBusMessage& message) {
+        QDBusPendingCallWatcher pending(bus_.asyncCall(message));
+        bool done = false;
+        QObject::connect(&pending, &QDBusPendingCallWatcher::finished, [&] { done = true; });
+        // Waiting for the answer also lets every signal the item sent before it reach the log.
+        EXPECT_TRUE(waitUntil([&] { return done; })) << message.member().toStdString();
+        return pending.reply();
+    }
+    QVariant itemProperty(const QString& name) {
+        auto message = QDBusMessage::createMethodCall(service, kItemPath,
+                                                      "org.freedesktop.DBus.Properties", "Get");
+        const QDBusMessage reply = call(message << kSni << name);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    QDBusMessage callMenu(const QString& method, const QVariantList& args) {
+        auto message = QDBusMessage::createMethodCall(service, menuPath, kMenu, method);
+        message.setArguments(args);
+        return call(message);
+    }
     // Opens the menu the way hosts do: AboutToShow on the root, then the whole layout.
-    qt::DBusMenuLayoutItem openMenu();
-    QDBusMessage click(int id);
+    qt::DBusMenuLayoutItem openMenu() {
+        callMenu("AboutToShow", {0});
+        const QDBusMessage reply = callMenu("GetLayout", {0, -1, QStringList()});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return qdbus_cast<qt::DBusMenuLayoutItem>(reply.arguments().value(1));
+    }
+    QDBusMessage click(int id) {
+        return callMenu("Event", {id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
 
     FakeWatcher watcher;
     SignalLog log;
@@ -76,38 +129,61 @@ public:
     QString menuPath;  // its dbusmenu object
 
 private:
+    inline static const QString kSni = "org.kde.StatusNotifierItem",
+                                kMenu = "com.canonical.dbusmenu",
+                                kWatcherName = "org.kde.StatusNotifierWatcher",
+                                kWatcherPath = "/StatusNotifierWatcher",
+                                kItemPath = qt::StatusNotifierItem::kObjectPath;
     QDBusConnection bus_;
 };
 
 // The child of `parent` with this label; a failure is recorded when there is none.
-qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent, const QString& label);
+inline qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent,
+                                            const QString& label) {
+    for (const auto& child : parent.children)
+        if (child.properties.value("label").toString() == label) return child;
+    ADD_FAILURE() << "no item " << label.toStdString();
+    return {};
+}
 
-// The desktop's notification server: shows nothing, remembers summary and body of each.
+// The notification server: shows nothing, keeps summary and body, and each call as
+// "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none).
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    FakeNotifications()
-        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notifications")) {
+    explicit FakeNotifications(QStringList capabilities = {"body", "sound"})
+        : capabilities_(std::move(capabilities)),
+          bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notifications")) {
         registered = bus_.registerObject("/org/freedesktop/Notifications", this,
                                          QDBusConnection::ExportAllSlots) &&
                      bus_.registerService("org.freedesktop.Notifications");
     }
-    ~FakeNotifications() override { QDBusConnection::disconnectFromBus("notifications"); }
+    ~FakeNotifications() override {
+        bus_.unregisterService("org.freedesktop.Notifications");
+        QDBusConnection::disconnectFromBus("notifications");
+    }
     bool registered = false;
     QList<QStringList> shown;
+    QStringList calls;
 
 public slots:
-    QStringList GetCapabilities() { return {"body", "sound"}; }
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int) {
+    QStringList GetCapabilities() { return capabilities_; }
+    uint Notify(const QString& app, uint replacesId, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+        const QString sound = hints.value("suppress-sound").toBool()
+                                  ? "suppressed"
+                                  : hints.value("sound-name").toString();
         shown << QStringList{summary, body};
-        return uint(shown.size());
+        calls << QStringList{app, QString::number(replacesId), summary, sound}.join('|');
+        return replacesId ? replacesId : nextId_++;
     }
 
 private:
+    QStringList capabilities_;
     QDBusConnection bus_;
+    uint nextId_ = 41;
 };
 
 // The user's browser: takes the http and https links handed to the desktop.

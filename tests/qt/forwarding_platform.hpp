@@ -1,7 +1,8 @@
-// The real Qt backend behind a seam a test can override piece by piece: every operation goes
-// to a QtPlatform unless the subclass answers it itself (the person at the desk, the process
-// around the app). QtPlatform is final, so tests wrap it rather than derive from it.
+// The real Qt backend behind a seam a test overrides piece by piece (the person at the desk, the
+// process around the app). QtPlatform is final, so tests wrap it rather than derive from it.
 #pragma once
+
+#include <algorithm>
 
 #include "qt_platform.hpp"
 
@@ -55,5 +56,20 @@ protected:
 };
 
 #undef ORVELA_FORWARD
+
+// The person at the desk, scripted: each alert is kept and answered with its first button named
+// in `press`, else with the last (dismissing), so a surprise alert never hangs the run.
+class ScriptedDesk : public ForwardingPlatform {
+public:
+    std::vector<std::string> press;
+    std::vector<Alert> alerts;
+    AlertAnswer runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        const auto& b = alert.buttons;
+        const auto it = std::find_first_of(b.begin(), b.end(), press.begin(), press.end());
+        return {int(it == b.end() ? b.size() - 1 : it - b.begin()), {}};
+    }
+    void activateApp() override {}
+};
 
 }  // namespace orvela::test

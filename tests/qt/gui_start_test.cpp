@@ -11,8 +11,7 @@ namespace {
 
 TEST(GuiStart, WithoutADisplayTheAppSaysSoInOneLineAndExitsWithStatusOne) {
     QTemporaryDir home;
-    // Nothing at all (an autostart before the session), a display nobody serves, and a
-    // platform whose plugin is not installed.
+    // Nothing set (an autostart before the session), an unserved display, a missing plugin.
     const std::vector<std::pair<QStringList, QString>> cases = {
         {{}, "DISPLAY and WAYLAND_DISPLAY are not set"},
         {{"DISPLAY=:4242"}, "could not connect to display :4242"},

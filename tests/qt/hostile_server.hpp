@@ -1,6 +1,5 @@
-// A loopback HTTP server (raw sockets, 127.0.0.1 only) that misbehaves on purpose, path by
-// path. One request per connection, one thread per connection; every loop is bounded and ends
-// when the peer goes or the server stops.
+// A loopback HTTP server (raw sockets, 127.0.0.1) that misbehaves on purpose, path by path: one
+// request and thread per connection, every loop bounded until the peer goes or the server stops.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,7 +41,7 @@ public:
     ~HostileServer() {
         stopping_ = true;
         acceptor_.join();
-        for (auto& running : threads_) running.first.join();
+        while (open_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ::close(listener_);
     }
     // Paths starting with `prefix` are served so; the longest prefix wins.
@@ -79,8 +77,6 @@ private:
     }
     void acceptLoop() {
         while (!stopping_) {
-            // Finished threads are joined at once: their stacks would count in the RSS we test.
-            std::erase_if(threads_, [](auto& t) { return *t.second && (t.first.join(), true); });
             pollfd ready{listener_, POLLIN, 0};
             if (::poll(&ready, 1, 10) <= 0) continue;
             const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -90,14 +86,9 @@ private:
                 continue;
             }
             most_ = std::max(most_.load(), ++open_);
-            auto done = std::make_shared<std::atomic<bool>>(false);
-            threads_.emplace_back(std::thread([this, fd, done] {
-                                      serve(fd);
-                                      ::close(fd);
-                                      --open_;
-                                      *done = true;
-                                  }),
-                                  done);
+            // Detached, so a finished thread's stack is freed at once (it would count in the RSS
+            // we test); the destructor waits for the count to reach zero instead.
+            std::thread([this, fd] { serve(fd), ::close(fd), --open_; }).detach();
         }
     }
     void serve(int fd) {
@@ -132,8 +123,7 @@ private:
             for (std::size_t sent = 0; on && sent < (4ull << 30); sent += chunk.size())
                 on = !stopping_ && sendAll(fd, chunk);
         } else if (mode == Mode::Stall) {
-            while (pause(fd, 100)) {
-            }
+            while (pause(fd, 100)) continue;
         } else if (mode == Mode::Reset) {
             sendAll(fd, ok + "Content-Length: 1000\r\n\r\n" + std::string(100, 'x'));
             const linger abrupt{1, 0};  // closing now sends RST instead of FIN
@@ -157,7 +147,6 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::pair<Mode, std::string>> modes_;
     std::vector<Seen> seen_;
-    std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads_;
     std::thread acceptor_;
 };
 

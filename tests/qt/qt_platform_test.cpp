@@ -18,8 +18,7 @@ namespace {
 using orvela::test::spin;
 using orvela::test::waitUntil;
 
-// Delayed calls run later and in order; NaN and negative delays mean "now", an infinite one
-// never comes, and none of them crashes.
+// Delayed calls run later, in order; NaN and negative delays mean "now", an infinite one never.
 TEST(QtPlatform, DelayedCallsRunLaterInOrderAndOddDelaysAreSafe) {
     QtPlatform platform;
     std::vector<std::string> ran;
@@ -48,9 +47,7 @@ TEST(QtPlatform, ADetachedProgramGetsExactlyTheGivenEnvironment) {
     qunsetenv("ORVELA_LEAK_PROBE");
     ASSERT_FALSE(error) << *error;
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(out); }));
-    QFile file(out);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString env = QString::fromUtf8(file.readAll());
+    const QString env = QString::fromUtf8(orvela::test::readFile(out));
     EXPECT_TRUE(env.contains(QStringLiteral("TARGET=/x/ORVELA Timer.app\n")));
     for (const char* inherited : {"ORVELA_LEAK_PROBE=", "HOME=", "DBUS_SESSION_BUS_ADDRESS="})
         EXPECT_FALSE(env.contains(QLatin1String(inherited))) << inherited << " leaked:\n"

@@ -1,11 +1,18 @@
-// Turning the Qt event loop from a test until something has happened.
+// What the Qt tests share: turning the event loop until something has happened, a scoped
+// environment variable, and whole files written and read.
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
 #include <QThread>
 #include <functional>
+#include <optional>
 
 namespace orvela::test {
 
@@ -20,57 +27,37 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return true;
 }
 
-// Processes events for `ms` milliseconds.
 inline void spin(int ms) {
     waitUntil([] { return false; }, ms);
 }
-
-}  // namespace orvela::test
-
-#include <QByteArray>
-#include <QString>
-
-namespace orvela::test {
 
 // Sets (or, with a null value, unsets) an environment variable for the life of the object.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const QString& value) : name_(name) {
-        had_ = qEnvironmentVariableIsSet(name);
-        old_ = qgetenv(name);
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value.toUtf8());
+        if (qEnvironmentVariableIsSet(name)) old_ = qgetenv(name);
+        value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
     }
-    ~ScopedEnv() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
+    ~ScopedEnv() { old_ ? qputenv(name_, *old_) : qunsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     const char* name_;
-    bool had_ = false;
-    QByteArray old_;
+    std::optional<QByteArray> old_;
 };
-
-}  // namespace orvela::test
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-namespace orvela::test {
 
 // Writes `text` to `path`, creating the folders on the way; whether it all went down.
 inline bool writeFile(const QString& path, const QByteArray& text) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+// The whole file; empty when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace orvela::test

@@ -1,6 +1,5 @@
-// The status item as a panel sees it: a StatusNotifierWatcher of our own on the private session
-// bus, the item's signals and icon read over D-Bus, the dbusmenu encoding of each kind of line;
-// and the XEmbed fallback with its QMenu where no watcher runs.
+// The status item as a panel sees it over D-Bus (our own watcher on the private bus), the XEmbed
+// tray with its QMenu where no watcher runs, and the icon as a person sees it.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -43,8 +42,7 @@ MenuItem item(std::string title, MenuAction action = MenuAction::None, std::stri
     return result;
 }
 
-// One line of each kind: disabled with '_', header, separator, key, a submenu with the
-// launch-at-login switch, an ampersand.
+// One line of each kind: disabled with '_', header, separator, key, submenu with a switch, '&'.
 std::vector<MenuItem> sampleMenu() {
     MenuItem settings = item("Настройки", MenuAction::None);
     settings.enabled = true;
@@ -60,8 +58,8 @@ std::vector<MenuItem> sampleMenu() {
             item("Tom & Jerry", MenuAction::OpenDay)};
 }
 
-std::vector<TitlePart> workTitle(const std::string& time, const std::string& icon = "🍅 ") {
-    return {{icon, TitleColour::None}, {time, TitleColour::Red}, {" · Отчёт", TitleColour::None}};
+std::vector<TitlePart> workTitle(const std::string& time) {
+    return {{"🍅 ", TitleColour::None}, {time, TitleColour::Red}, {" · Отчёт", TitleColour::None}};
 }
 
 class StatusItemTest : public ::testing::Test {
@@ -75,11 +73,9 @@ protected:
     RecordingDelegate delegate_;
 };
 
-// The core on virtual time through a whole 25-minute phase, read by a panel: the icon is
-// repainted once per shown minute and per second only in the last minute; each second sends
-// the label and NewTitle (Xfce re-reads on it) and nothing else. The host reads the label, a
-// tooltip of the tooltip text (first line as its title), and the ARGB pixmaps (network byte
-// order) at every size, as painted.
+// The core on virtual time through a 25-minute phase: the icon is repainted per shown minute, in
+// the last one per second; each second sends the label and NewTitle (Xfce re-reads on it) only.
+// The host reads the label, the tooltip and the ARGB pixmaps (network byte order) as painted.
 TEST_F(StatusItemTest, OnePhaseAsAHostSeesIt) {
     ASSERT_TRUE(panel_.startWatcher());
     attach();
@@ -209,8 +205,6 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_TRUE(tray->isVisible());
 }
 
-// ---------------------------------------------------------------- the icon as a person sees it
-
 bool whitish(const QImage& image, int x, int y) {
     const QColor c = image.valid(x, y) ? image.pixelColor(x, y) : QColor(Qt::transparent);
     return c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 200;
@@ -287,10 +281,9 @@ bool ringShows(const QImage& icon, double elapsed, QColor done) {
     return hits * 3 >= inside;
 }
 
-// Work with 25 (24:01), 9 and 1 minutes and 42 seconds left, a break, paused, and more than 99
-// minutes: at every size the right digits, filling most of the height, readable on dark and light
-// panels, over a ring of the elapsed part in the phase colour (amber counting the last minute).
-// Paused differs from running.
+// Work with 25 (24:01), 9, 1 minutes and 42 seconds left, a break, paused, over 99 minutes: at
+// every size the right digits, most of the height, readable on dark and light panels, over a ring
+// of the elapsed part in the phase colour (amber in the last minute); paused differs from running.
 TEST(StatusIcon, ShowsTheCountdown) {
     const QColor red(0xE5, 0x39, 0x35), green(0x43, 0xA0, 0x47), amber(0xFF, 0xC1, 0x07);
     const std::vector<std::tuple<Countdown, QString, double, QColor>> cases = {
@@ -323,8 +316,7 @@ TEST(StatusIcon, ShowsTheCountdown) {
     }
 }
 
-// Numbers no timer should have stay bounded; without a countdown the title's state decides,
-// and each such state has a glyph of its own.
+// Odd numbers stay bounded; without a countdown the title's state picks one glyph of its own.
 TEST(StatusIcon, BoundsNumbersAndKeepsAGlyphPerState) {
     for (const auto& [countdown, text] : std::vector<std::pair<Countdown, std::string>>{
              {{NAN, NAN, false, false}, "0 120"},
