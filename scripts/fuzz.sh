@@ -26,6 +26,8 @@ bound=(-max_total_time="$seconds")
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
+passed=0
+failed=0
 for source in fuzz/*_fuzz.cpp; do
     name=$(basename "$source" _fuzz.cpp)
     name=${name//_/-}
@@ -41,8 +43,11 @@ for source in fuzz/*_fuzz.cpp; do
         tail -n 40 "$scratch/$name.log"
         echo "fuzzing $name FAILED" >&2
         status=1
+        failed=$((failed + 1))
         continue
     fi
+    passed=$((passed + 1))
     grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$scratch/$name.log" || true
 done
+echo "fuzz: $passed passed, $failed failed"
 exit $status

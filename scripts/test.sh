@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice, in a normal build and in an ASan+UBSan build (the
-# normal one also runs the release archive that scripts/release.sh makes), then fuzzes every
-# decoder for a short, bounded time.
+# normal one also runs the release archive that scripts/release.sh makes), and fuzzes every
+# decoder for a short, bounded time in between.
 # Any failing test or sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,10 +21,9 @@ suite() {
 echo "=== release build ==="
 scripts/release.sh 9000 --out build/release-test
 suite test-normal -DORVELA_RELEASE_DIR="$PWD/build/release-test"
+# Every decoder's libFuzzer target for a bounded time, under ASan+UBSan (clang).
+scripts/fuzz.sh "${ORVELA_FUZZ_SECONDS:-20}"
 # Sanitizer findings abort the test program (-fno-sanitize-recover=all), which fails ctest.
 ASAN_OPTIONS=abort_on_error=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     suite test-sanitize -DORVELA_SANITIZE=ON
-
-# Every decoder's libFuzzer target for a bounded time, under ASan+UBSan (clang).
-scripts/fuzz.sh "${ORVELA_FUZZ_SECONDS:-20}"
