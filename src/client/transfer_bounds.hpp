@@ -31,10 +31,10 @@ inline constexpr TransferBounds kAgendaBounds{kApiDeadlineSeconds, 1 * kMiB};
 inline constexpr TransferBounds kDeviceLoginBounds{kApiDeadlineSeconds, 64 * kKiB};
 // The release manifest is five short fields plus release notes written by people.
 inline constexpr TransferBounds kManifestBounds{kApiDeadlineSeconds, 256 * kKiB};
-// The update archive is the zipped bundle, one program linking system libraries only: a few
-// MiB. 64 MiB is ten times that with room to grow; the installer holds it in memory once for
-// hashing, so the cap also bounds that. 15 minutes fit the whole cap at 600 kbit/s and a real
-// archive on a link a tenth of that speed.
+// The update archive is the zipped bundle, which carries its own Qt and ICU: about 25 MiB.
+// 64 MiB leaves room to grow; the installer holds it in memory once for hashing, so the cap
+// also bounds that. 15 minutes fit the whole cap at 600 kbit/s and today's archive at a third
+// of that speed.
 inline constexpr TransferBounds kArchiveBounds{15 * 60, 64 * kMiB};
 
 }  // namespace orvela
