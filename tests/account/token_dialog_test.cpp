@@ -72,9 +72,8 @@ TEST(TokenDialog, StoresOnlyWhatTheServiceAccepts) {
         h.app->askToken();
         h.fake.runPending();
         ASSERT_EQ(h.fake.requests.size(), sent) << entry.substr(0, 20);
-        if (sent) {
-            EXPECT_EQ(h.fake.requests[0].header("Authorization"), "Bearer " + entry);
-        }
+        EXPECT_EQ(sent ? h.fake.requests[0].header("Authorization") : "Bearer " + entry,
+                  "Bearer " + entry);
         const std::string kept = reopened.empty() ? entry : "orvela_old";
         EXPECT_EQ(h.app->token, kept);
         EXPECT_EQ(TempHome::read(h.home.tokenPath()), kept + "\n");

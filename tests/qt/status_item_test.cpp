@@ -43,16 +43,13 @@ MenuItem item(std::string title, MenuAction action = MenuAction::None, std::stri
     return result;
 }
 
-MenuItem tipped(MenuItem item, std::string tooltip) {
-    item.tooltip = std::move(tooltip);
-    return item;
-}
-
 // One line of each kind: disabled with '_', header, separator, key, submenu with a switch, and
 // titles from the service that look like markup or mnemonics.
 std::vector<MenuItem> sampleMenu() {
     MenuItem settings = item("Настройки", MenuAction::None);
     settings.enabled = true;
+    MenuItem event = item("R&D <b>", MenuAction::OpenDay);
+    event.tooltip = "x &amp; y <b>";
     settings.submenu =
         std::vector<MenuItem>{item("Запускать при входе", MenuAction::ToggleLogin),
                               item("Проверить обновления…", MenuAction::CheckUpdatesNow)};
@@ -62,7 +59,7 @@ std::vector<MenuItem> sampleMenu() {
             item({}, MenuAction::None, {}, MenuItem::Kind::Separator),
             item("Обновить", MenuAction::Refresh, "r"),
             settings,
-            tipped(item("R&D <b>", MenuAction::OpenDay), "x &amp; y <b>")};
+            event};
 }
 
 // What a person reads in a Qt tooltip: Qt renders it as rich text when it looks like some.
