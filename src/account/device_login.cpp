@@ -14,6 +14,7 @@
 
 #include "account/messages.hpp"
 #include "account/token_store.hpp"
+#include "client/request.hpp"
 #include "model/clock.hpp"
 #include "shell/app.hpp"
 
@@ -23,6 +24,8 @@ namespace {
 
 const char* const kCodeExpired = "Код истёк — попробуйте ещё раз";
 const char* const kDenied = "Вход отклонён на сайте";
+const char* const kTokenTooLong = "токен длиннее 4 КБ";
+const char* const kTokenControlCharacter = "в токене недопустимые символы";
 
 constexpr int kOk = 200;
 
@@ -76,8 +79,11 @@ void pollAnswered(App& app, const PendingLogin& login, int status,
             app.pendingLogin.reset();
             // An empty token could not be stored as one (the file would read as no token), so
             // it ends the login like an approval that carries none, rather than announcing a
-            // connection that does not exist.
-            if (poll->token && tokenFromText(*poll->token)) app.connected(*poll->token);
+            // connection that does not exist. White space around it is no part of it: the
+            // file reads back without it anyway.
+            const std::optional<std::string> token =
+                poll->token ? tokenFromText(*poll->token) : std::nullopt;
+            if (token) app.connected(*token);
             return;
         }
         if (decision == "denied") {
@@ -157,6 +163,17 @@ void App::loginFailed(const std::string& message) {
 }
 
 void App::connected(const std::string& newToken) {
+    // A token no request could carry is refused before it replaces one that works.
+    switch (tokenFault(newToken)) {
+        case TokenFault::TooLong:
+            loginFailed(std::string(kConnectSaveFailed) + kTokenTooLong);
+            return;
+        case TokenFault::ControlCharacter:
+            loginFailed(std::string(kConnectSaveFailed) + kTokenControlCharacter);
+            return;
+        case TokenFault::None:
+            break;
+    }
     if (auto error = useNewToken(newToken)) {
         loginFailed(kConnectSaveFailed + *error);
         return;

@@ -10,6 +10,7 @@
 #include "account/messages.hpp"
 #include "account/token_store.hpp"
 #include "client/problems.hpp"
+#include "client/request.hpp"
 #include "shell/app.hpp"
 
 namespace orvela {
@@ -85,8 +86,14 @@ void App::askToken(const std::optional<std::string>& error) {
         const AlertAnswer answer = platform_.runAlert(alert);
         switch (answer.button) {
             case 0:
-                // Any non-empty text goes to the service, which alone knows whether it is a token.
+                // Any non-empty text that can be sent goes to the service, which alone knows
+                // whether it is a token; one that can never be sent is no token, whatever the
+                // service would say.
                 if (std::optional<std::string> entered = tokenFromText(answer.fieldText)) {
+                    if (!isSendableToken(*entered)) {
+                        message = kTokenRefused;
+                        continue;
+                    }
                     verifyAndSave(*entered);
                     return;
                 }
@@ -120,6 +127,10 @@ std::optional<std::string> App::useNewToken(const std::string& newToken) {
 }
 
 void App::verifyAndSave(const std::string& candidate) {
+    if (!isSendableToken(candidate)) {
+        askToken(kTokenRefused);
+        return;
+    }
     // One authenticated read of the timer tells whether the service takes the token; the body
     // does not matter, only the status.
     request("/api/ext/pomodoro", "GET", candidate,

@@ -16,9 +16,11 @@ namespace orvela {
 // both ends. Absent when the text is not valid UTF-8 or nothing is left.
 std::optional<std::string> tokenFromText(std::string_view text);
 
-// The most bytes a token file may hold. The service's tokens are well under a hundred bytes;
-// a larger file is something else copied into its place (a log, a key, a picture).
-inline constexpr std::size_t kTokenFileLimit = 4096;
+// The longest token the app takes, stores or sends (4 KiB). The service's tokens are well
+// under a hundred bytes; more is something else copied into place (a log, a key, a picture).
+inline constexpr std::size_t kTokenLimit = 4096;
+// The most bytes a token file may hold: the longest token and the line feed saved after it.
+inline constexpr std::size_t kTokenFileLimit = kTokenLimit + 1;
 
 // The token stored at `path`, or absent when there is none: no file, no permission, something
 // other than a regular file in its place, or content that is not a token. Never fails.

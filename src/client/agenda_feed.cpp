@@ -4,14 +4,13 @@
 //
 // The continuation captures `this`; the App lives for the whole process.
 #include "client/request.hpp"
-#include "model/clock.hpp"
 #include "model/records.hpp"
 #include "shell/app.hpp"
 
 namespace orvela {
 
 void App::fetchAgenda() {
-    lastAgendaFetch = nowSeconds();
+    lastAgendaFetch = platform_.monotonicSeconds();
     // The file only decides whether to ask at all; the request carries the token fetch() keeps.
     if (!readToken() || !token) return;
     std::optional<HttpRequest> built =

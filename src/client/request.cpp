@@ -28,10 +28,16 @@ bool isHeaderSafe(std::string_view value) {
     return true;
 }
 
+TokenFault tokenFault(std::string_view token) {
+    if (token.size() > kTokenLimit) return TokenFault::TooLong;
+    if (!isHeaderSafe(token)) return TokenFault::ControlCharacter;
+    return TokenFault::None;
+}
+
 std::optional<HttpRequest> bearerRequest(const std::string& base, const std::string& path,
                                          const std::string& method, const std::string& token,
                                          TransferBounds bounds) {
-    if (token.size() > kTokenFileLimit || !isHeaderSafe(token)) return std::nullopt;
+    if (!isSendableToken(token)) return std::nullopt;
     std::string url = base + path;
     if (!isValidUrl(url)) return std::nullopt;
     HttpRequest request;

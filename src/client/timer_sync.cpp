@@ -20,7 +20,7 @@ constexpr int kConflict = 409;
 }  // namespace
 
 void App::fetch() {
-    lastFetch = nowSeconds();
+    lastFetch = platform_.monotonicSeconds();
     // The file is authoritative: a token written or removed by anyone is noticed here.
     token = readToken();
     if (!token) {

@@ -77,9 +77,10 @@ void App::applicationDidFinishLaunching() {
 }
 
 void App::tick() {
-    if (nowSeconds() - lastFetch >= pollEvery) fetch();
-    if (nowSeconds() - lastAgendaFetch >= agendaEvery) fetchAgenda();
-    if (nowSeconds() - lastUpdateCheck >= updateEvery) checkUpdates(false);
+    // Periods on the monotonic clock (see Monotonic); what is shown stays on the wall clock.
+    if (platform_.monotonicSeconds() - lastFetch >= pollEvery) fetch();
+    if (platform_.monotonicSeconds() - lastAgendaFetch >= agendaEvery) fetchAgenda();
+    if (platform_.monotonicSeconds() - lastUpdateCheck >= updateEvery) checkUpdates(false);
     render();
 }
 

@@ -24,6 +24,12 @@ namespace orvela {
 using Date = double;
 // The start of year 1: earlier than any real event, so the first tick starts every period.
 inline constexpr Date kDistantPast = -62135596800.0;
+// A reading of the platform's monotonic clock, in seconds from an arbitrary start. The tick's
+// periods are measured on it: the wall clock may be set back an hour (by hand, by NTP, by a
+// resumed virtual machine) or forward, and a period on it would then stop polling for that
+// hour or run out early. kDistantPast stands for "not yet started" here too: it lies long
+// before any reading, so the first tick starts the period at once.
+using Monotonic = double;
 
 // The base URL compiled in (CMake's ORVELA_DEFAULT_BASE_URL); "OrvelaURL" replaces it.
 extern const char* const kDefaultBaseUrl;
@@ -154,7 +160,8 @@ private:
     std::optional<UpdateError> handOver(const std::string& fresh, const std::string& work);
 
 public:
-    // The 26 fields, in declaration order. Dates are seconds since the Unix epoch.
+    // The 26 fields, in declaration order. Dates are seconds since the Unix epoch; the starts
+    // the tick's periods count from (10, 18, 21) are monotonic readings.
     const std::string base;                    //  1 service base URL
     const std::string tokenPath;               //  2 "~/.config/orvela/token", expanded
     const double pollEvery = 15;               //  3 seconds between timer fetches
@@ -164,7 +171,7 @@ public:
     const std::int64_t appBuild;               //  7 "CFBundleVersion" as an integer, else 0
     std::optional<ReleaseInfo> update;         //  8 newer release on offer
     bool updating = false;                     //  9 an installation is running
-    Date lastUpdateCheck = kDistantPast;       // 10
+    Monotonic lastUpdateCheck = kDistantPast;  // 10 when the last update check began
     const double nextWithin = 86400000;        // 11 ms the title looks ahead for events
     const std::int64_t titleLength = 22;       // 12 longest title shown uncut
     StatusItem* item = nullptr;                // 13 created at launch, owned by the platform
@@ -172,10 +179,10 @@ public:
     std::optional<std::string> token;          // 15 access token as last read or obtained
     std::optional<std::string> problem;        // 16 shown instead of the timer
     bool loadedOnce = false;                   // 17 a timer answer has been applied
-    Date lastFetch = kDistantPast;             // 18
+    Monotonic lastFetch = kDistantPast;        // 18 when the last timer fetch began
     std::vector<AgendaItem> agenda;            // 19
     std::optional<std::string> agendaToday;    // 20
-    Date lastAgendaFetch = kDistantPast;       // 21
+    Monotonic lastAgendaFetch = kDistantPast;  // 21 when the last agenda fetch began
     Date lastAction = kDistantPast;            // 22 last timer command sent from this client
     std::optional<std::int64_t> lastIndex;     // 23 phase index at the last announcement check
     std::optional<double> lastTaskStart;       // 24 startedAt at the last announcement check

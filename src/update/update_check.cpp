@@ -15,7 +15,7 @@ namespace orvela {
 
 void App::checkUpdates(bool manual) {
     // Recorded whatever the outcome, so a failed automatic check waits for the next period.
-    lastUpdateCheck = nowSeconds();
+    lastUpdateCheck = platform_.monotonicSeconds();
     HttpRequest request;
     request.method = "GET";
     request.url = base + "/mac/version.json";

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <algorithm>
 #include <cmath>
 
@@ -42,20 +43,30 @@ MenuItem item(std::string title, MenuAction action = MenuAction::None, std::stri
     return result;
 }
 
-// One line of each kind: disabled with '_', header, separator, key, submenu with a switch, '&'.
+// One line of each kind: disabled with '_', header, separator, key, submenu with a switch, and
+// titles from the service that look like markup or mnemonics.
 std::vector<MenuItem> sampleMenu() {
     MenuItem settings = item("Настройки", MenuAction::None);
     settings.enabled = true;
+    MenuItem event = item("R&D <b>", MenuAction::OpenDay);
+    event.tooltip = "x &amp; y <b>";
     settings.submenu =
         std::vector<MenuItem>{item("Запускать при входе", MenuAction::ToggleLogin),
                               item("Проверить обновления…", MenuAction::CheckUpdatesNow)};
     return {item("Код для входа: AB_CD"),
-            item("Что сделать", MenuAction::None, {}, MenuItem::Kind::SectionHeader),
+            item("Сегодня & <i>завтра</i>", MenuAction::None, {}, MenuItem::Kind::SectionHeader),
             item("Посмотрите вдаль"),
             item({}, MenuAction::None, {}, MenuItem::Kind::Separator),
             item("Обновить", MenuAction::Refresh, "r"),
             settings,
-            item("Tom & Jerry", MenuAction::OpenDay)};
+            event};
+}
+
+// What a person reads in a Qt tooltip: Qt renders it as rich text when it looks like some.
+QString shownToolTip(const QString& tip) {
+    QTextDocument rendered;
+    rendered.setHtml(tip);
+    return Qt::mightBeRichText(tip) ? rendered.toPlainText() : tip;
 }
 
 std::vector<TitlePart> workTitle(const std::string& time) {
@@ -119,7 +130,9 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
     ASSERT_EQ(root.children.size(), 7);
     const auto code = childLabelled(root, "Код для входа: AB__CD");  // '_' is a mnemonic there
     EXPECT_FALSE(code.properties.value("enabled").toBool());
-    EXPECT_FALSE(childLabelled(root, "Что сделать").properties.value("enabled").toBool());
+    EXPECT_FALSE(
+        childLabelled(root, "Сегодня & <i>завтра</i>").properties.value("enabled").toBool());
+    EXPECT_EQ(root.children[6].properties.value("label").toString(), "R&D <b>");
     const auto separator = root.children[3];
     EXPECT_EQ(separator.properties.value("type").toString(), "separator");
     const auto refresh = childLabelled(root, "Обновить");
@@ -168,11 +181,11 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     for (auto signal : {&StatusNotifierItem::NewTitle, &StatusNotifierItem::NewToolTip,
                         &StatusNotifierItem::NewIcon})
         QObject::connect(statusItem_.notifierItem(), signal, [&] { ++changeSignals; });
-    statusItem_.setTitle(workTitle("25:00"));
-    statusItem_.setTooltip("Отчёт");
+    statusItem_.setTitle({{"🍅 25:00 · <b>R&D</b>", TitleColour::None}});
+    statusItem_.setTooltip("<b>x</b> &amp; y");
     statusItem_.setCountdown(Countdown{1500, 1500, false, false});
     EXPECT_EQ(changeSignals, 0);
-    EXPECT_EQ(tray->toolTip(), "🍅 25:00 · Отчёт\nОтчёт");
+    EXPECT_EQ(shownToolTip(tray->toolTip()), "🍅 25:00 · <b>R&D</b>\n<b>x</b> &amp; y");
     EXPECT_EQ(tray->icon().availableSizes().size(), qsizetype(std::size(kIconSizes)));
 
     // The menu is rebuilt at each opening without piling up; a choice reaches the delegate on a
@@ -185,13 +198,17 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     const auto actions = menu->actions();
     ASSERT_EQ(actions.size(), 7);
     EXPECT_EQ(actions[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
-    EXPECT_EQ(actions[6]->text(), "Tom && Jerry");  // its ampersand shown, no mnemonic
+    // As typed: a section as Fusion draws it (no mnemonics), an item with Qt's mnemonics
+    // stripped, a tooltip as Qt renders it.
+    EXPECT_EQ(actions[1]->text(), "Сегодня & <i>завтра</i>");
+    EXPECT_EQ(actions[6]->iconText(), "R&D <b>");
+    EXPECT_EQ(shownToolTip(actions[6]->toolTip()), "x &amp; y <b>");
     ASSERT_NE(actions[5]->menu(), nullptr);
     EXPECT_TRUE(actions[5]->menu()->actions().at(0)->isChecked());
     actions[6]->trigger();
     EXPECT_TRUE(delegate_.chosen.empty());
     ASSERT_TRUE(waitUntil([&] { return delegate_.chosen.size() == 1; }));
-    EXPECT_EQ(delegate_.chosen[0].title, "Tom & Jerry");
+    EXPECT_EQ(delegate_.chosen[0].title, "R&D <b>");
 
     // A panel starting later takes over; one going away hands back to the tray.
     ASSERT_TRUE(panel_.startWatcher());

@@ -49,7 +49,8 @@ public:
     void advance(double seconds);
     // Runs what is due now (answers scripted for requests just sent, zero delays).
     void runPending() { advance(0); }
-    // Jumps the wall clock without running timers (a sleeping machine, a clock change).
+    // Steps the wall clock, either way, without running timers or moving the monotonic clock (a
+    // sleeping machine, a clock set by hand or by NTP).
     void jumpWallClock(double seconds) { wallMs_ += seconds * 1000.0; }
     void wake() {
         if (wakeHandler_) wakeHandler_();

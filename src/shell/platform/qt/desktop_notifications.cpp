@@ -17,6 +17,13 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kAppName = QStringLiteral("ORVELA Timer");
 // The server's own default display time.
 constexpr int kExpireDefault = -1;
+
+// What a server must receive to show `text` as it is: a task called "R&D <b>" reads as typed,
+// not as a broken tag.
+QString notificationBody(const std::string& text, bool serverReadsMarkup) {
+    const QString body = QString::fromStdString(text);
+    return serverReadsMarkup ? body.toHtmlEscaped() : body;
+}
 }  // namespace
 
 QString freedesktopSoundName(const std::string& name) {
@@ -51,6 +58,8 @@ void DesktopNotifications::probe() {
                 // case a server is started later by D-Bus activation.
                 probeFailed_ = reply.isError();
                 soundCapable_ = !probeFailed_ && reply.value().contains(QStringLiteral("sound"));
+                bodyMarkup_ =
+                    !probeFailed_ && reply.value().contains(QStringLiteral("body-markup"));
                 capabilities_ = Capabilities::Known;
                 sendNext();
             });
@@ -79,8 +88,8 @@ void DesktopNotifications::sendNext() {
     auto call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << kAppName << lastIds_.value(identifier, 0u) << QString()
-         << QString::fromStdString(next.title) << QString::fromStdString(next.body) << QStringList()
-         << hints << kExpireDefault;
+         << QString::fromStdString(next.title) << notificationBody(next.body, bodyMarkup_)
+         << QStringList() << hints << kExpireDefault;
 
     sending_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);

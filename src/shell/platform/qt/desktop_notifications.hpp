@@ -34,6 +34,11 @@ private:
     QDBusConnection bus_;
     enum class Capabilities { Unknown, Asking, Known } capabilities_ = Capabilities::Unknown;
     bool soundCapable_ = false;
+    // A server that lists "body-markup" reads the body as markup, so the body goes to it escaped;
+    // any other shows it as it comes. The summary is plain text for every server (the protocol
+    // defines markup for the body only; GNOME Shell, dunst, mako and LXQt escape the summary
+    // themselves), so it goes unchanged: escaped, it would read "R&amp;D" there.
+    bool bodyMarkup_ = false;
     bool probeFailed_ = false;
     // One Notify at a time: the id the server returns for an identifier must be known before
     // the next notification under it goes out, or it would appear beside its predecessor.

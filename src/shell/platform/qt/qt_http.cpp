@@ -88,12 +88,18 @@ struct HttpClient::Transfer {
 
 bool isHttpAnswer(const QNetworkReply& reply) {
     if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) return false;
+    // Qt turns every status of 400 and above into an error code of its own choosing (400 and 418
+    // become ProtocolInvalidOperationError, 407 ProxyAuthenticationRequiredError, 404
+    // ContentNotFoundError, ...), and only once the whole body has arrived: whatever the code,
+    // that is an answer. A transfer cut short reports what broke it instead, even when a status
+    // line had already come: the network layer (connection, timeout, TLS, redirects, our own
+    // abort), the proxy, or a malformed or truncated answer.
     const int error = reply.error();
-    // Qt turns 4xx and 5xx statuses into errors 201-299 and 401-499; those are complete
-    // answers. Everything else (connection, timeout, TLS, proxy, protocol) broke the transfer,
-    // even when a status line had already arrived.
-    return error == QNetworkReply::NoError || (error >= 201 && error <= 299) ||
-           (error >= 401 && error <= 499);
+    if (error == QNetworkReply::NoError) return true;
+    if (error < QNetworkReply::ProxyConnectionRefusedError) return false;
+    if (error < QNetworkReply::ContentAccessDenied)
+        return error == QNetworkReply::ProxyAuthenticationRequiredError;
+    return error != QNetworkReply::ProtocolFailure;
 }
 
 HttpClient::HttpClient(QObject* parent) : QObject(parent) {

@@ -120,7 +120,8 @@ void QtStatusItem::updateTrayIcon() {
 
 void QtStatusItem::updateTrayToolTip() {
     if (!tray_) return;
-    tray_->setToolTip(tooltip_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + tooltip_);
+    tray_->setToolTip(
+        plainToolTip(tooltip_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + tooltip_));
 }
 
 }  // namespace orvela::qt

@@ -4,6 +4,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QString>
+#include <QTextDocument>
 
 namespace orvela::qt {
 
@@ -24,6 +25,10 @@ std::optional<QKeySequence> shortcutFor(const std::string& key) {
 
 }  // namespace
 
+QString plainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
+}
+
 void fillMenu(QMenu* menu, const std::vector<MenuItem>& items,
               const std::function<void(const MenuItem&)>& chosen) {
     // clear() leaves submenus made by an earlier fill alive as children; they go too.
@@ -38,7 +43,9 @@ void fillMenu(QMenu* menu, const std::vector<MenuItem>& items,
                 menu->addSeparator();
                 continue;
             case MenuItem::Kind::SectionHeader:
-                menu->addSection(menuText(item.title));
+                // A section's text is drawn as it is, without mnemonics (Fusion, the style the
+                // bundle carries): "&&" there would show both ampersands.
+                menu->addSection(QString::fromStdString(item.title));
                 continue;
             case MenuItem::Kind::Item:
                 break;
@@ -55,7 +62,8 @@ void fillMenu(QMenu* menu, const std::vector<MenuItem>& items,
             });
         }
         action->setEnabled(item.enabled);
-        if (!item.tooltip.empty()) action->setToolTip(QString::fromStdString(item.tooltip));
+        if (!item.tooltip.empty())
+            action->setToolTip(plainToolTip(QString::fromStdString(item.tooltip)));
         if (auto shortcut = shortcutFor(item.key)) action->setShortcut(*shortcut);
         if (item.action == MenuAction::ToggleLogin || item.checked) {
             action->setCheckable(true);
