@@ -131,8 +131,7 @@ void NoPlaceNotice::post(const NoPlaceMessage& message) {
     if (!bus_.isConnected()) return;
     QStringList actions;
     offered_ = !message.actionLabel.isEmpty();
-    if (offered_)
-        actions << QString::fromLatin1(kActionKey) << message.actionLabel;
+    if (offered_) actions << QString::fromLatin1(kActionKey) << message.actionLabel;
     auto call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QStringLiteral("ORVELA Timer") << id_ << QString() << QString::fromUtf8(kSummary)
