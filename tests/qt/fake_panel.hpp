@@ -24,17 +24,25 @@
 
 namespace orvela::test {
 
-// The panel's watcher: accepts every item and remembers the names it was given.
+// The panel's watcher: accepts every item and remembers the names it was given; it lists them
+// all but the first `lose` (a host that dropped an item it had accepted).
 class FakeWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER listed)
 
 public:
     QStringList registrations;
+    QStringList listed;
+    int lose = 0;
 
 public slots:
     Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) {
         registrations << service;
+        if (lose > 0)
+            --lose;
+        else
+            listed << service + "/StatusNotifierItem";
     }
 };
 
