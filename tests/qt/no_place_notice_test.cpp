@@ -195,8 +195,10 @@ TEST(NoPlaceNotice, NoneWhileAWatcherOrATrayIsThereAndOneAfterThePanelWentAway) 
         if (!tray) {
             ASSERT_TRUE(panel.startWatcher());
         }
-        App app([tray] { return tray; });
+        int probes = 0;
+        App app([&probes, tray] { return ++probes, tray; });
         spin(300);
+        EXPECT_EQ(probes, tray ? 1 : 0);  // once a place is known, nothing is polled
         EXPECT_TRUE(server.calls.isEmpty());
         EXPECT_TRUE(app.lines.isEmpty());
         app.notice.secondLaunch();

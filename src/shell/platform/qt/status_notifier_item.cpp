@@ -178,8 +178,11 @@ void StatusNotifierItem::checkListed(quint64 attempt) {
                 const QVariant listed = reply.value().variant();
                 if (listed.metaType().id() != QMetaType::QStringList) return;
                 const QString unique = connection_.baseService();
-                for (const QString& entry : listed.toStringList())
-                    if (entry.startsWith(serviceName_) || entry.startsWith(unique)) return;
+                // Hosts list the name alone or followed by the object path.
+                for (const QString& entry : listed.toStringList()) {
+                    const QString name = entry.section(QLatin1Char('/'), 0, 0);
+                    if (name == serviceName_ || name == unique) return;
+                }
                 if (reRegistrations_ >= kMaxReRegistrations) return;
                 ++reRegistrations_;
                 registerWithWatcher();
