@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools                    # the desktop adapter (Widgets, Network, DBus)
     nlohmann-json3-dev libicu-dev libssl-dev           # JSON, time texts and graphemes, SHA-256
     liburiparser-dev libcanberra-dev                   # URL validity, event sounds
+    libxcb1-dev                                        # the XEmbed tray probe
     libcpp-httplib-dev                                 # the local stand-in service, loopback tests
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     clang libclang-rt-14-dev                           # libFuzzer targets of the decoders

@@ -24,17 +24,25 @@
 
 namespace orvela::test {
 
-// The panel's watcher: accepts every item and remembers the names it was given.
+// The panel's watcher: accepts every item and remembers the names it was given; it lists them
+// all but the first `lose` (a host that dropped an item it had accepted).
 class FakeWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER listed)
 
 public:
     QStringList registrations;
+    QStringList listed;
+    int lose = 0;
 
 public slots:
     Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) {
         registrations << service;
+        if (lose > 0)
+            --lose;
+        else
+            listed << service + "/StatusNotifierItem";
     }
 };
 
@@ -146,8 +154,9 @@ inline qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent
     return {};
 }
 
-// The notification server: shows nothing, keeps summary and body, and each call as
-// "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none).
+// The notification server: shows nothing, keeps summary and body, the actions, and each call as
+// "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none); closes on
+// request and plays the user's click on an action.
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -166,19 +175,28 @@ public:
     }
     bool registered = false;
     QList<QStringList> shown;
+    QList<QStringList> actions;
     QStringList calls;
+    QList<uint> closed;
+    void invoke(uint id, const QString& key) {
+        bus_.send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                             "org.freedesktop.Notifications", "ActionInvoked")
+                  << id << key);
+    }
 
 public slots:
     QStringList GetCapabilities() { return capabilities_; }
     uint Notify(const QString& app, uint replacesId, const QString&, const QString& summary,
-                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+                const QString& body, const QStringList& actionList, const QVariantMap& hints, int) {
         const QString sound = hints.value("suppress-sound").toBool()
                                   ? "suppressed"
                                   : hints.value("sound-name").toString();
         shown << QStringList{summary, body};
+        actions << actionList;
         calls << QStringList{app, QString::number(replacesId), summary, sound}.join('|');
         return replacesId ? replacesId : nextId_++;
     }
+    void CloseNotification(uint id) { closed << id; }
 
 private:
     QStringList capabilities_;

@@ -222,6 +222,24 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_TRUE(tray->isVisible());
 }
 
+// A host that dropped an item it had accepted (GNOME's AppIndicator while it starts) is given
+// it again, a bounded number of times, and one that lists it is left alone.
+TEST_F(StatusItemTest, RegistersAgainWhereTheHostLostTheItem) {
+    for (const int lost : {0, 1, 5}) {
+        SCOPED_TRACE(lost);
+        panel_.stopWatcher();
+        panel_.watcher.registrations.clear();
+        panel_.watcher.listed.clear();
+        panel_.watcher.lose = lost;
+        ASSERT_TRUE(panel_.startWatcher());
+        const int expected = 1 + std::min(lost, StatusNotifierItem::kMaxReRegistrations);
+        ASSERT_TRUE(waitUntil([&] { return panel_.watcher.registrations.size() == expected; }));
+        test::spin(StatusNotifierItem::kListedCheckMs + 300);
+        EXPECT_EQ(panel_.watcher.registrations.size(), expected);
+        EXPECT_EQ(panel_.watcher.listed.size(), lost <= 2 ? 1 : 0);
+    }
+}
+
 bool whitish(const QImage& image, int x, int y) {
     const QColor c = image.valid(x, y) ? image.pixelColor(x, y) : QColor(Qt::transparent);
     return c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 200;

@@ -19,6 +19,9 @@
 #include "autostart.hpp"
 #include "desktop_integration.hpp"
 #include "desktop_notifications.hpp"
+#include "gnome_extensions.hpp"
+#include "no_place_notice.hpp"
+#include "panel_presence.hpp"
 #include "processes.hpp"
 #include "qt_http.hpp"
 #include "status_item.hpp"
@@ -93,7 +96,15 @@ void QtPlatform::download(const HttpRequest& request, std::function<void(Downloa
 }
 
 StatusItem* QtPlatform::createStatusItem() {
-    if (!statusItem_) statusItem_ = std::make_unique<QtStatusItem>();
+    if (!statusItem_) {
+        statusItem_ = std::make_unique<QtStatusItem>();
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        presence_ =
+            std::make_unique<PanelPresence>(bus, xembedTrayPresent, PanelPresence::Timing{});
+        gnome_ = std::make_unique<GnomeExtensions>(bus);
+        noPlace_ = std::make_unique<NoPlaceNotice>(bus, presence_.get(), gnome_.get());
+        presence_->start();
+    }
     return statusItem_.get();
 }
 

@@ -16,6 +16,9 @@ class DesktopNotifications;
 class EventSounds;
 class WakeWatcher;
 class QtStatusItem;
+class PanelPresence;
+class GnomeExtensions;
+class NoPlaceNotice;
 
 class QtPlatform final : public Platform {
 public:
@@ -67,6 +70,10 @@ public:
     void systemLog(const std::string& line) override;
     void terminate() override;
 
+    // The notice shown while the desktop has no place for the status item; a second launch
+    // handed over to this process repeats it (NoPlaceNotice::secondLaunch).
+    NoPlaceNotice* noPlaceNotice() const { return noPlace_.get(); }
+
 private:
     // Owns the timers and the delayed calls: they die with the platform, not after it.
     QObject context_;
@@ -76,6 +83,9 @@ private:
     std::unique_ptr<EventSounds> sounds_;
     std::unique_ptr<WakeWatcher> wake_;
     std::unique_ptr<QtStatusItem> statusItem_;
+    std::unique_ptr<PanelPresence> presence_;
+    std::unique_ptr<GnomeExtensions> gnome_;
+    std::unique_ptr<NoPlaceNotice> noPlace_;
 };
 
 }  // namespace orvela::qt

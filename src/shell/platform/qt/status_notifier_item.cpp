@@ -6,6 +6,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QTimer>
 #include <QtEndian>
 #include <utility>
 
@@ -110,6 +112,7 @@ void StatusNotifierItem::start() {
             [this](const QString&, const QString&, const QString& newOwner) {
                 if (!newOwner.isEmpty()) {
                     // A new (or restarted) watcher knows nothing of us yet.
+                    reRegistrations_ = 0;
                     registerWithWatcher();
                 } else {
                     ++attempt_;
@@ -148,6 +151,41 @@ void StatusNotifierItem::registerWithWatcher() {
                 answer->deleteLater();
                 if (attempt != attempt_) return;
                 setRegistered(!answer->isError());
+                if (!answer->isError())
+                    QTimer::singleShot(kListedCheckMs, this, [this, attempt] {
+                        if (attempt == attempt_) checkListed(attempt);
+                    });
+            });
+}
+
+void StatusNotifierItem::checkListed(quint64 attempt) {
+    // GNOME's AppIndicator extension accepts a registration that comes in while it is still
+    // starting (the moment its watcher's name appears, which is when we register) and then
+    // drops the item with "Argument two may not be null": the call succeeded, yet nothing
+    // shows. Measured on Debian 12 in two of three first enablings; a second registration
+    // always took. Watchers that do not list their items are left alone.
+    const QString watcherService = QString::fromLatin1(kWatcherService);
+    auto ask = QDBusMessage::createMethodCall(
+        watcherService, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << watcherService << QStringLiteral("RegisteredStatusNotifierItems");
+    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(ask, kListedCheckMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, attempt](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *answer;
+                if (attempt != attempt_ || reply.isError()) return;
+                const QVariant listed = reply.value().variant();
+                if (listed.metaType().id() != QMetaType::QStringList) return;
+                const QString unique = connection_.baseService();
+                // Hosts list the name alone or followed by the object path.
+                for (const QString& entry : listed.toStringList()) {
+                    const QString name = entry.section(QLatin1Char('/'), 0, 0);
+                    if (name == serviceName_ || name == unique) return;
+                }
+                if (reRegistrations_ >= kMaxReRegistrations) return;
+                ++reRegistrations_;
+                registerWithWatcher();
             });
 }
 

@@ -123,6 +123,10 @@ class StatusNotifierItem : public QObject {
 public:
     static constexpr const char* kObjectPath = "/StatusNotifierItem";
     static constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
+    // How long after registering the watcher's list is checked, and how often a registration
+    // it lost is repeated for one watcher.
+    static constexpr int kListedCheckMs = 1000;
+    static constexpr int kMaxReRegistrations = 2;
 
     // Exports the item on `connection`; `menuPath` is where the dbusmenu object lives.
     StatusNotifierItem(QDBusConnection connection, QString menuPath, QObject* parent = nullptr);
@@ -180,6 +184,8 @@ private:
     // while a watcher shows the item; one that registers later reads every property afresh.
     bool shown() const { return registered_.value_or(false); }
     void registerWithWatcher();
+    // Asks the watcher whether it still lists the item, and registers again if not.
+    void checkListed(quint64 attempt);
     void setRegistered(bool registered);
 
     QDBusConnection connection_;
@@ -190,6 +196,8 @@ private:
     QDBusServiceWatcher* watcher_ = nullptr;
     // Answers from an earlier watcher (or an earlier attempt) are stale once this moves on.
     quint64 attempt_ = 0;
+    // Registrations repeated for the present watcher because it did not list the item.
+    int reRegistrations_ = 0;
     std::optional<bool> registered_;
     QString label_;
     QString toolTipText_;

@@ -1,0 +1,60 @@
+// Whether the desktop has any place for the status item: a StatusNotifierItem host (its watcher
+// on the session bus) or an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection).
+//
+// Once a place exists this costs nothing: the watcher's coming and going arrives as a bus
+// signal, and nothing is polled. Only while there is no place at all is the XEmbed tray looked
+// for every few seconds (X11 tells nobody when a tray appears unless they ask for it).
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class QDBusServiceWatcher;
+
+namespace orvela::qt {
+
+// Whether some screen of the X display the app runs on has an XEmbed system tray; false off X11.
+bool xembedTrayPresent();
+
+class PanelPresence final : public QObject {
+    Q_OBJECT
+public:
+    struct Timing {
+        // Panels and their watchers start with the session, often after the app's autostart.
+        int graceMs = 5000;
+        int pollMs = 5000;
+    };
+    enum class State { Checking, Present, Missing };
+
+    PanelPresence(QDBusConnection bus, std::function<bool()> xembedTray, Timing timing,
+                  QObject* parent = nullptr);
+
+    void start();
+    State state() const { return state_; }
+
+signals:
+    // Neither host nor tray for the whole grace period (at start or after a panel went away).
+    void missing();
+    // A place appeared after `missing`.
+    void found();
+
+private:
+    void check();
+    void watcherChanged(bool up);
+    void setState(State state);
+
+    QDBusConnection bus_;
+    std::function<bool()> xembedTray_;
+    Timing timing_;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    QTimer grace_;
+    QTimer poll_;
+    bool watcherUp_ = false;
+    // An owner change seen before NameHasOwner answered makes that answer stale.
+    bool ownerChangeSeen_ = false;
+    State state_ = State::Checking;
+};
+
+}  // namespace orvela::qt
