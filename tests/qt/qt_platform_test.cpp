@@ -3,9 +3,12 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <limits>
 
 #include "qt_platform.hpp"
@@ -52,6 +55,45 @@ TEST(QtPlatform, ADetachedProgramGetsExactlyTheGivenEnvironment) {
     for (const char* inherited : {"ORVELA_LEAK_PROBE=", "HOME=", "DBUS_SESSION_BUS_ADDRESS="})
         EXPECT_FALSE(env.contains(QLatin1String(inherited))) << inherited << " leaked:\n"
                                                              << env.toStdString();
+}
+
+// "Выйти" while a helper works ends every event loop, the wait's too: the helper is stopped,
+// and what it did not finish is never read as exit status 0. Run inside the app's own loop, as
+// "Выйти" is: Qt's quit does nothing without one.
+TEST(QtPlatform, QuittingWhileAProgramRunsStopsItAndGivesNoExitStatus) {
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    QtPlatform platform;
+    ProcessResult result;
+    // A slow unpack: reports its process id, then works for half a minute.
+    QTimer::singleShot(0, qApp, [&] {
+        result = platform.runAndWait(
+            "/bin/sh", {"-c", "echo $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0\" && exec sleep 30",
+                        pidFile.toStdString()});
+    });
+    QTimer::singleShot(100, qApp, [&] {
+        if (waitUntil([&] { return QFile::exists(pidFile); })) platform.terminate();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCoreApplication::exec();  // returns once the app has quit; later loops run again
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(result.stoppedByQuit);
+    EXPECT_EQ(result.exitStatus, std::nullopt);
+    const pid_t helper = orvela::test::readFile(pidFile).trimmed().toInt();
+    ASSERT_GT(helper, 0);
+    EXPECT_NE(::kill(helper, 0), 0) << "the helper outlived the wait";
+    EXPECT_EQ(platform.runAndWait("/bin/sh", {"-c", "exit 3"}).exitStatus, 3);
+}
+
+// The environment as the process has it, for the hand-over to pass on.
+TEST(QtPlatform, TheProcessEnvironmentIsReadWhole) {
+    orvela::test::ScopedEnv tz("TZ", QStringLiteral("Asia/Yekaterinburg"));
+    orvela::test::ScopedEnv odd("ORVELA_PROBE", QStringLiteral("a=b c"));
+    const auto environment = QtPlatform().processEnvironment();
+    EXPECT_EQ(environment.at("TZ"), "Asia/Yekaterinburg");
+    EXPECT_EQ(environment.at("ORVELA_PROBE"), "a=b c");
+    EXPECT_EQ(environment.at("PATH"), qgetenv("PATH").toStdString());
 }
 
 // Only a wall clock leap of more than 30 s beyond the monotonic clock is a sleep; logind's
