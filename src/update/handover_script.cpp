@@ -1,7 +1,5 @@
 #include "update/handover_script.hpp"
 
-#include <cstdlib>
-
 namespace orvela {
 
 std::string handoverScript(std::int64_t pid) {
@@ -28,39 +26,14 @@ std::string handoverScript(std::int64_t pid) {
     return script;
 }
 
-const std::vector<std::string>& handoverSessionVariables() {
-    // XAUTHORITY joins the usual four plus HOME: display managers (GDM under X11, Mutter's
-    // Xwayland) keep the X cookie outside the home folder, and without it the relaunched app
-    // could not open the display at all.
-    static const std::vector<std::string> names = {
-        "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
-        "HOME",    "XAUTHORITY",
-    };
-    return names;
-}
-
-EnvironmentLookup processEnvironment() {
-    return [](const std::string& name) -> std::optional<std::string> {
-        const char* value = std::getenv(name.c_str());
-        if (!value) return std::nullopt;
-        return std::string(value);
-    };
-}
-
-std::map<std::string, std::string> handoverEnvironment(const std::string& target,
-                                                       const std::string& fresh,
-                                                       const std::string& work,
-                                                       const EnvironmentLookup& lookup) {
-    std::map<std::string, std::string> environment;
-    for (const std::string& name : handoverSessionVariables()) {
-        std::optional<std::string> value = lookup(name);
-        if (value && !value->empty()) environment[name] = *value;
-    }
-    // Set last, so that a session variable of the same name could never replace them.
-    environment["TARGET"] = target;
-    environment["FRESH"] = fresh;
-    environment["WORK"] = work;
-    return environment;
+std::map<std::string, std::string> handoverEnvironment(
+    const std::string& target, const std::string& fresh, const std::string& work,
+    std::map<std::string, std::string> processEnvironment) {
+    // Set over the inherited ones: a TARGET of the user's own must never redirect the swap.
+    processEnvironment["TARGET"] = target;
+    processEnvironment["FRESH"] = fresh;
+    processEnvironment["WORK"] = work;
+    return processEnvironment;
 }
 
 }  // namespace orvela

@@ -29,25 +29,23 @@ TEST(HandoverScript, TextForProcess4242) {
         R"(rm -rf "$WORK")");
 }
 
-// The three paths and the set session variables; never PATH, LD_PRELOAD or the caller's TARGET.
-TEST(HandoverScript, EnvironmentIsThePathsAndTheSessionOnly) {
-    const Env process = {{"DISPLAY", ":1"},    {"WAYLAND_DISPLAY", ""}, {"XAUTHORITY", "/run/a"},
-                         {"PATH", "/usr/bin"}, {"LD_PRELOAD", "/e.so"}, {"TARGET", "/elsewhere"}};
-    auto lookup = [&process](const std::string& name) -> std::optional<std::string> {
-        return process.contains(name) ? std::optional(process.at(name)) : std::nullopt;
-    };
-    EXPECT_EQ(handoverEnvironment("/t/A.app", "/w/A.app", "/w", lookup),
+// The app's own environment goes on to the relaunched build; the three paths are set over it.
+TEST(HandoverScript, EnvironmentIsTheAppsOwnWithThePathsSetOverIt) {
+    const Env process = {{"XDG_CONFIG_HOME", "/c"}, {"TARGET", "/elsewhere"}, {"TZ", "UTC"}};
+    EXPECT_EQ(handoverEnvironment("/t/A.app", "/w/A.app", "/w", process),
               (Env{{"TARGET", "/t/A.app"},
                    {"FRESH", "/w/A.app"},
                    {"WORK", "/w"},
-                   {"DISPLAY", ":1"},
-                   {"XAUTHORITY", "/run/a"}}));
+                   {"XDG_CONFIG_HOME", "/c"},
+                   {"TZ", "UTC"}}));
 }
 
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env) {
+pid_t spawn(std::vector<std::string> argv, const Env& env) {
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
     std::vector<char*> args, envp;
     for (auto& a : argv) args.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : entries) envp.push_back(e.data());
     args.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = -1;
@@ -61,7 +59,8 @@ bool endsWithin(pid_t pid, int ms) {
 }
 
 // The script run for real: nothing moves while the app lives; then a stale staging copy goes,
-// the swap follows (or, when the copy fails, the old bundle stays), and only our paths go.
+// the swap follows (or, when the copy fails, the old bundle stays), only our paths go, and the
+// relaunched build starts with the app's own set-up.
 TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
     for (const bool copyFails : {false, true}) {
         SCOPED_TRACE(copyFails ? "copy fails" : "swap");
@@ -70,13 +69,27 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
         const fs::path work = home.path() / "run/orvela-update-43";
         home.put(target / "version", "old");
         home.put(work / "ORVELA Timer.app/version", "new");
+        // Each build, once relaunched, writes down the environment it got.
+        const char* relaunch =
+            "#!/bin/sh\n/usr/bin/env > \"$ORVELA_TEST_OUT.tmp\"\n"
+            "/bin/mv \"$ORVELA_TEST_OUT.tmp\" \"$ORVELA_TEST_OUT\"\n";
+        for (const fs::path& app : {target, work / "ORVELA Timer.app"}) {
+            home.put(app / "bin/orvela-timer", relaunch);
+            fs::permissions(app / "bin/orvela-timer", fs::perms::owner_all);
+        }
         home.put("Applications/ORVELA Timer.app.new/junk", "");  // an interrupted run's
         const fs::path fresh = work / (copyFails ? "missing.app" : "ORVELA Timer.app");
         const pid_t app = spawn({"/bin/sleep", "30"}, {});
         ASSERT_GT(app, 0);
-        const pid_t script = spawn(
-            {"/bin/sh", "-c", handoverScript(app)},
-            {"TARGET=" + target.string(), "FRESH=" + fresh.string(), "WORK=" + work.string()});
+        const fs::path out = home.path() / "relaunched-env";
+        const Env user = {{"XDG_CONFIG_HOME", "/home/u/.cfg"},
+                          {"SSL_CERT_FILE", "/etc/corp.pem"},
+                          {"TZ", "Asia/Yekaterinburg"},
+                          {"LANG", "ru_RU.UTF-8"},
+                          {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+                          {"ORVELA_TEST_OUT", out}};
+        const pid_t script = spawn({"/bin/sh", "-c", handoverScript(app)},
+                                   handoverEnvironment(target, fresh, work, user));
         ASSERT_GT(script, 0);
 
         EXPECT_FALSE(endsWithin(script, 600));
@@ -88,6 +101,13 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
         EXPECT_FALSE(fs::exists(target.string() + ".new"));
         EXPECT_FALSE(fs::exists(work));
         EXPECT_TRUE(fs::exists(home.path() / "run"));
+        for (int i = 0; i < 500 && !fs::exists(out); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fs::exists(out)) << "nothing was relaunched";
+        const std::string env = "\n" + test::TempHome::read(out);
+        for (const auto& [name, value] : user)
+            EXPECT_NE(env.find("\n" + name + "=" + value + "\n"), std::string::npos) << name << '\n'
+                                                                                     << env;
     }
 }
 
