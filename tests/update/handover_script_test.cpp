@@ -29,17 +29,6 @@ TEST(HandoverScript, TextForProcess4242) {
         R"(rm -rf "$WORK")");
 }
 
-// The app's own environment goes on to the relaunched build; the three paths are set over it.
-TEST(HandoverScript, EnvironmentIsTheAppsOwnWithThePathsSetOverIt) {
-    const Env process = {{"XDG_CONFIG_HOME", "/c"}, {"TARGET", "/elsewhere"}, {"TZ", "UTC"}};
-    EXPECT_EQ(handoverEnvironment("/t/A.app", "/w/A.app", "/w", process),
-              (Env{{"TARGET", "/t/A.app"},
-                   {"FRESH", "/w/A.app"},
-                   {"WORK", "/w"},
-                   {"XDG_CONFIG_HOME", "/c"},
-                   {"TZ", "UTC"}}));
-}
-
 pid_t spawn(std::vector<std::string> argv, const Env& env) {
     std::vector<std::string> entries;
     for (const auto& [name, value] : env) entries.push_back(name + "=" + value);

@@ -66,6 +66,7 @@ TEST(Installer, ConfirmedInstallationHandsOverAndQuits) {
         Machine m;
         m.h.app->update->signature = "not a signature";
         if (signedBuild) m.carryKey(m.key);
+        m.h.fake.environment["TARGET"] = "/elsewhere";  // the user's own, never the swap's
         m.h.home.put(m.work / "leftover.txt", "from an earlier attempt");
         m.confirmAndRun();
         const auto& fake = m.h.fake;
@@ -78,9 +79,9 @@ TEST(Installer, ConfirmedInstallationHandsOverAndQuits) {
         EXPECT_FALSE(fs::exists(m.root / "downloads/1"));
         ASSERT_EQ(fake.detachedLaunches.size(), 1u);
         EXPECT_EQ(fake.detachedLaunches[0].arguments[1], handoverScript(4242));
-        auto environment = fake.environment;
-        environment.insert(
-            {{"TARGET", m.bundle}, {"FRESH", m.work / kBundleName}, {"WORK", m.work}});
+        auto environment = fake.environment;  // the app's own, the three paths set over it
+        environment.insert({{"FRESH", m.work / kBundleName}, {"WORK", m.work}});
+        environment["TARGET"] = m.bundle;
         EXPECT_EQ(fake.detachedLaunches[0].environment, environment);
         EXPECT_EQ(fake.terminations, 1);
         EXPECT_TRUE(m.h.app->updating);
