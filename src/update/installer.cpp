@@ -155,7 +155,7 @@ void App::installUpdate() {
     if (updating) return;
     updating = true;
 
-    if (std::optional<UpdateError> error = checkBeforeDownload(archiveUrl)) {
+    if (std::optional<UpdateError> error = checkBeforeDownload(archiveUrl, release)) {
         installFailed(*error);
         return;
     }
@@ -173,9 +173,13 @@ void App::installUpdate() {
 // Everything that would make the download pointless or the hand-over harmful, checked before a
 // byte is fetched: an archive from elsewhere, no bundle of ours to replace (the script deletes
 // its target), a bundle whose folder the user cannot change (the script would fail after we
-// quit, relaunch the old app, and the same update would be offered again, for ever).
-std::optional<UpdateError> App::checkBeforeDownload(const std::string& archiveUrl) {
+// quit, relaunch the old app, and the same update would be offered again, for ever), an
+// unsigned release for a build that takes signed ones only.
+std::optional<UpdateError> App::checkBeforeDownload(const std::string& archiveUrl,
+                                                    const ReleaseInfo& release) {
     if (originOf(archiveUrl, base) != Origin::Same) return UpdateError::own(6, kArchiveElsewhere);
+    if (platform_.bundleInfo("OrvelaReleasePublicKey") && !release.signature)
+        return signatureRefusal(SignatureCheck::Missing);
     const std::optional<fs::path> bundle = replaceableBundle(platform_.bundlePath());
     if (!bundle) return UpdateError::own(4, kNoBundle);
     if (std::optional<std::string> why = whyNotReplaceable(*bundle))
