@@ -61,7 +61,8 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
             home.put(app / "bin/orvela-timer", relaunch);
             fs::permissions(app / "bin/orvela-timer", fs::perms::owner_all);
         }
-        home.put("Applications/ORVELA Timer.app.new/junk", "");  // an interrupted run's
+        for (const char* leftover : {".new", ".old"})  // of an interrupted run
+            home.put(target.string() + leftover + "/junk", "");
         const fs::path fresh = work / (copyFails ? "missing.app" : "ORVELA Timer.app");
         const pid_t app = spawn({"/bin/sleep", "30"}, {});
         ASSERT_GT(app, 0);
@@ -82,7 +83,7 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
         ::waitpid(app, nullptr, 0);  // reaped, as its parent would: a zombie still "exists"
         ASSERT_TRUE(endsWithin(script, 5000));
         EXPECT_EQ(test::TempHome::read(target / "version"), copyFails ? "old" : "new");
-        EXPECT_FALSE(fs::exists(target.string() + ".new"));
+        EXPECT_FALSE(fs::exists(target.string() + ".new") || fs::exists(target.string() + ".old"));
         EXPECT_FALSE(fs::exists(work));
         EXPECT_TRUE(fs::exists(home.path() / "run"));
         for (int i = 0; i < 500 && !fs::exists(out); ++i)
