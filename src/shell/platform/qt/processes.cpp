@@ -56,8 +56,8 @@ ProcessResult runAndWait(const std::string& path, const std::vector<std::string>
 }
 
 std::map<std::string, std::string> processEnvironment() {
-    // Read as bytes from the C library's table, not through QProcessEnvironment: a value that
-    // is not UTF-8 (an old locale's file name) is passed on exactly.
+    // The C library's table as it is now, with whatever the app itself set since it started
+    // (QProcessEnvironment::systemEnvironment() reads the same table).
     std::map<std::string, std::string> variables;
     for (char** entry = environ; entry && *entry; ++entry) {
         const std::string_view text(*entry);
