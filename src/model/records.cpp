@@ -92,7 +92,7 @@ std::optional<ReleaseInfo> readReleaseInfo(const Value& v) {
     ReleaseInfo info{
         f.required("version", readString), f.required("build", readInt64),
         f.optional("notes", readString),   f.required("zip", readString),
-        f.required("sha256", readString),
+        f.required("sha256", readString),  f.optional("signature", readString),
     };
     return f.finish(std::move(info));
 }

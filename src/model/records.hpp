@@ -101,6 +101,9 @@ struct ReleaseInfo {
     std::optional<std::string> notes;
     std::string zip;
     std::string sha256;
+    // Base64 of the Ed25519 signature of `sha256` as lower-case hex text, by the release key.
+    // Only a build that carries a release public key asks for it.
+    std::optional<std::string> signature;
     bool operator==(const ReleaseInfo&) const = default;
 };
 

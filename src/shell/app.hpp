@@ -152,6 +152,8 @@ private:
     Platform& platform_;
 
     // Installation steps (update/installer.cpp); each yields the first failure, if any.
+    std::optional<UpdateError> checkBeforeDownload(const std::string& archiveUrl,
+                                                   const ReleaseInfo& release);
     std::optional<UpdateError> installDownloaded(const ReleaseInfo& release,
                                                  const DownloadResult& downloaded);
     void installFailed(const UpdateError& error);

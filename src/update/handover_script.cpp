@@ -1,20 +1,21 @@
 #include "update/handover_script.hpp"
 
-#include <cstdlib>
-
 namespace orvela {
 
 std::string handoverScript(std::int64_t pid) {
     // The line numbering stays the same on every platform: line 4 is where a platform that
-    // marks downloaded files (a quarantine attribute) would clear the mark. Linux has none,
-    // so the line is the shell's no-op.
+    // marks downloaded files (a quarantine attribute) would clear the mark. Linux has none, so
+    // there the line removes the old bundle that line 3 set aside.
     const std::string lines[] = {
         "while kill -0 " + std::to_string(pid) + " 2>/dev/null; do sleep 0.2; done",
         "# Сначала копия рядом, потом подмена — сбой копирования не оставит без приложения",
-        // A staging copy left by an interrupted earlier run would make cp nest the new bundle
-        // inside it; it is ours (the target's name plus ".new"), so it goes first.
-        R"(rm -rf "$TARGET.new" && cp -a "$FRESH" "$TARGET.new" && rm -rf "$TARGET" && mv "$TARGET.new" "$TARGET")",
-        ":",
+        // Leftovers of an interrupted earlier run would make cp or mv nest a bundle inside
+        // them; they are ours (the target's name plus ".new" or ".old"), so they go first. The
+        // old bundle is renamed aside rather than deleted in place: a deletion that fails half
+        // way (a subfolder the user cannot change) would leave a broken app, a rename needs only
+        // the folder the bundle is in, and a failed second rename puts the old bundle back.
+        R"(rm -rf "$TARGET.new" "$TARGET.old" && cp -a "$FRESH" "$TARGET.new" && mv "$TARGET" "$TARGET.old" && { mv "$TARGET.new" "$TARGET" || mv "$TARGET.old" "$TARGET"; })",
+        R"([ -d "$TARGET" ] && rm -rf "$TARGET.old")",
         // setsid detaches the relaunched app from this script's session, so it survives the
         // script's end and never shares a terminal with it.
         R"(setsid "$TARGET/bin/orvela-timer" >/dev/null 2>&1 </dev/null &)",
@@ -28,39 +29,14 @@ std::string handoverScript(std::int64_t pid) {
     return script;
 }
 
-const std::vector<std::string>& handoverSessionVariables() {
-    // XAUTHORITY joins the usual four plus HOME: display managers (GDM under X11, Mutter's
-    // Xwayland) keep the X cookie outside the home folder, and without it the relaunched app
-    // could not open the display at all.
-    static const std::vector<std::string> names = {
-        "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
-        "HOME",    "XAUTHORITY",
-    };
-    return names;
-}
-
-EnvironmentLookup processEnvironment() {
-    return [](const std::string& name) -> std::optional<std::string> {
-        const char* value = std::getenv(name.c_str());
-        if (!value) return std::nullopt;
-        return std::string(value);
-    };
-}
-
-std::map<std::string, std::string> handoverEnvironment(const std::string& target,
-                                                       const std::string& fresh,
-                                                       const std::string& work,
-                                                       const EnvironmentLookup& lookup) {
-    std::map<std::string, std::string> environment;
-    for (const std::string& name : handoverSessionVariables()) {
-        std::optional<std::string> value = lookup(name);
-        if (value && !value->empty()) environment[name] = *value;
-    }
-    // Set last, so that a session variable of the same name could never replace them.
-    environment["TARGET"] = target;
-    environment["FRESH"] = fresh;
-    environment["WORK"] = work;
-    return environment;
+std::map<std::string, std::string> handoverEnvironment(
+    const std::string& target, const std::string& fresh, const std::string& work,
+    std::map<std::string, std::string> processEnvironment) {
+    // Set over the inherited ones: a TARGET of the user's own must never redirect the swap.
+    processEnvironment["TARGET"] = target;
+    processEnvironment["FRESH"] = fresh;
+    processEnvironment["WORK"] = work;
+    return processEnvironment;
 }
 
 }  // namespace orvela

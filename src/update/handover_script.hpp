@@ -6,12 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace orvela {
 
@@ -19,20 +15,12 @@ namespace orvela {
 // bundles through a staging copy, relaunch the installed app detached, remove WORK.
 std::string handoverScript(std::int64_t pid);
 
-// The session variables a desktop app needs to come up again on the same display and bus.
-// The script itself needs none of them; they are passed on to the relaunched app.
-const std::vector<std::string>& handoverSessionVariables();
-
-// Reads one variable of this process's environment; absent when it is not set.
-using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
-EnvironmentLookup processEnvironment();
-
-// Exactly TARGET, FRESH and WORK, plus each session variable that `lookup` finds set and
-// not empty. Nothing else is inherited, not even PATH: the shell's built-in search path finds
-// the standard tools.
-std::map<std::string, std::string> handoverEnvironment(const std::string& target,
-                                                       const std::string& fresh,
-                                                       const std::string& work,
-                                                       const EnvironmentLookup& lookup);
+// This process's whole environment with TARGET, FRESH and WORK set over it: the script needs
+// only those three, and the relaunched app must start with the user's own set-up (its
+// configuration folder, certificate authorities, time zone, language, search path, session),
+// not a bare one that would read another base URL or fail every HTTPS request.
+std::map<std::string, std::string> handoverEnvironment(
+    const std::string& target, const std::string& fresh, const std::string& work,
+    std::map<std::string, std::string> processEnvironment);
 
 }  // namespace orvela

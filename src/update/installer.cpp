@@ -22,6 +22,8 @@
 #include "client/url.hpp"
 #include "shell/app.hpp"
 #include "update/handover_script.hpp"
+#include "update/install_folder.hpp"
+#include "update/release_signature.hpp"
 #include "update/sha256.hpp"
 
 namespace fs = std::filesystem;
@@ -46,12 +48,26 @@ std::string lowerAscii(std::string text) {
 constexpr const char* kNoBundle =
     "приложение запущено не из установленной папки «ORVELA Timer.app»";
 
-}  // namespace
+// Nothing from the manifest goes into the text: the address is the service's data.
+constexpr const char* kArchiveElsewhere =
+    "архив обновления лежит не на сервере ORVELA (другой адрес, порт или протокол)";
 
-bool checksumMatches(std::string_view archive, const std::string& manifestSha256) {
-    const std::optional<std::string> actual = sha256Hex(archive);
-    return actual && *actual == lowerAscii(manifestSha256);
+// Why the release key refused an archive whose checksum matched its manifest.
+std::optional<UpdateError> signatureRefusal(SignatureCheck check) {
+    switch (check) {
+        case SignatureCheck::Good:
+            return std::nullopt;
+        case SignatureCheck::Missing:
+            return UpdateError::own(7, "обновление не подписано");
+        case SignatureCheck::Wrong:
+            return UpdateError::own(7, "подпись обновления не подошла — архив подменён");
+        case SignatureCheck::BadKey:
+            return UpdateError::own(7, "в этой сборке испорчен ключ проверки обновлений");
+    }
+    return UpdateError::own(7, "подпись обновления не проверена");
 }
+
+}  // namespace
 
 std::optional<UpdateError> readWholeFile(const fs::path& path, std::string& bytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -139,10 +155,8 @@ void App::installUpdate() {
     if (updating) return;
     updating = true;
 
-    // Checked before anything is downloaded or written: without a bundle of ours there is
-    // nothing the hand-over could replace safely.
-    if (!replaceableBundle(platform_.bundlePath())) {
-        installFailed(UpdateError::own(4, kNoBundle));
+    if (std::optional<UpdateError> error = checkBeforeDownload(archiveUrl, release)) {
+        installFailed(*error);
         return;
     }
     HttpRequest request;
@@ -154,6 +168,23 @@ void App::installUpdate() {
         if (std::optional<UpdateError> error = installDownloaded(release, downloaded))
             installFailed(*error);
     });
+}
+
+// Everything that would make the download pointless or the hand-over harmful, checked before a
+// byte is fetched: an archive from elsewhere, no bundle of ours to replace (the script deletes
+// its target), a bundle whose folder the user cannot change (the script would fail after we
+// quit, relaunch the old app, and the same update would be offered again, for ever), an
+// unsigned release for a build that takes signed ones only.
+std::optional<UpdateError> App::checkBeforeDownload(const std::string& archiveUrl,
+                                                    const ReleaseInfo& release) {
+    if (originOf(archiveUrl, base) != Origin::Same) return UpdateError::own(6, kArchiveElsewhere);
+    if (platform_.bundleInfo("OrvelaReleasePublicKey") && !release.signature)
+        return signatureRefusal(SignatureCheck::Missing);
+    const std::optional<fs::path> bundle = replaceableBundle(platform_.bundlePath());
+    if (!bundle) return UpdateError::own(4, kNoBundle);
+    if (std::optional<std::string> why = whyNotReplaceable(*bundle))
+        return UpdateError::own(5, *why);
+    return std::nullopt;
 }
 
 std::optional<UpdateError> App::installDownloaded(const ReleaseInfo& release,
@@ -170,8 +201,16 @@ std::optional<UpdateError> App::installDownloaded(const ReleaseInfo& release,
     fs::remove(*downloaded.path, ignored);
     if (readError) return readError;
 
-    if (!checksumMatches(archive, release.sha256))
+    // Upper or lower case, but nothing more: a stray blank is a mismatch, not something to tidy.
+    const std::optional<std::string> digest = sha256Hex(archive);
+    if (!digest || *digest != lowerAscii(release.sha256))
         return UpdateError::own(1, "архив повреждён (контрольная сумма не совпала)");
+    // A build that carries a release key takes only what that key signed: the manifest alone
+    // (a compromised web server, an http:// base) must not be able to run code as the user.
+    if (const std::optional<std::string> key = platform_.bundleInfo("OrvelaReleasePublicKey")) {
+        if (auto error = signatureRefusal(checkReleaseSignature(*key, release.signature, *digest)))
+            return error;
+    }
 
     const fs::path temporary(platform_.temporaryDirectory());
     if (!temporary.is_absolute())
@@ -197,12 +236,17 @@ std::optional<UpdateError> App::installDownloaded(const ReleaseInfo& release,
 
 void App::installFailed(const UpdateError& error) {
     updating = false;
+    // The user is leaving: the installed app stays as it was, the offer returns at the next
+    // launch, and an alert now would only stand in the way of quitting.
+    if (error.abandoned) return;
     notice("Обновление не установилось", error.description);
 }
 
 std::optional<UpdateError> App::run(const std::string& path,
                                     const std::vector<std::string>& arguments) {
     const ProcessResult result = platform_.runAndWait(path, arguments);
+    // Stopped half-way because the app is quitting: never an exit status, never a success.
+    if (result.stoppedByQuit) return UpdateError::cutShort(path + " остановлен до завершения");
     if (!result.exitStatus) {
         return UpdateError::system(result.launchError.empty() ? path + " не запустился"
                                                               : result.launchError);
@@ -216,7 +260,7 @@ std::optional<UpdateError> App::handOver(const std::string& fresh, const std::st
     if (!target) return UpdateError::own(4, kNoBundle);
     const std::string script = handoverScript(platform_.processId());
     const auto environment =
-        handoverEnvironment(target->string(), fresh, work, processEnvironment());
+        handoverEnvironment(target->string(), fresh, work, platform_.processEnvironment());
     if (std::optional<std::string> error =
             platform_.launchDetached("/bin/sh", {"-c", script}, environment))
         return UpdateError::system(error->empty() ? "/bin/sh не запустился" : *error);

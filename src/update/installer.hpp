@@ -13,12 +13,16 @@
 namespace orvela {
 
 // Errors of our own carry the domain "OrvelaTimer": 1 checksum, 2 no app in the archive, 3 a
-// program failed, 4 not running from an installed bundle. Errors of the system (files,
-// processes, the download) pass through with their own description and code 0.
+// program failed, 4 not running from an installed bundle, 5 the bundle's folder cannot be
+// changed, 6 the archive is not on the service, 7 the release signature is missing or wrong.
+// Errors of the system (files, processes, the download) pass through with their own
+// description and code 0.
 struct UpdateError {
     std::string domain;
     int code = 0;
     std::string description;
+    // The app began to quit in the middle: nothing was handed over and nobody is told.
+    bool abandoned = false;
 
     static UpdateError own(int code, std::string description) {
         return {"OrvelaTimer", code, std::move(description)};
@@ -26,14 +30,13 @@ struct UpdateError {
     static UpdateError system(std::string description) {
         return {"system", 0, std::move(description)};
     }
+    static UpdateError cutShort(std::string description) {
+        return {"OrvelaTimer", 3, std::move(description), true};
+    }
 };
 
 // The name the installed bundle, and the one inside a release archive, always has.
 inline constexpr const char* kBundleName = "ORVELA Timer.app";
-
-// The archive's SHA-256 against the manifest's text: upper or lower case, but nothing more
-// (a stray blank is a mismatch, not something to tidy).
-bool checksumMatches(std::string_view archive, const std::string& manifestSha256);
 
 // The whole file; the system's description of the failure otherwise.
 std::optional<UpdateError> readWholeFile(const std::filesystem::path& path, std::string& bytes);

@@ -46,11 +46,12 @@ TEST(RequestLayer, SendsOnlyASafeBearerRequestToAValidUrl) {
 TEST(RequestLayer, EveryEndpointIsBoundedInTimeAndSize) {
     AppHarness h;
     h.home.putToken("orvela_t\n");
-    h.fake.bundleLocation = "/opt/ORVELA Timer.app";
+    h.home.put("Apps/ORVELA Timer.app/bin/orvela-timer", "");  // one the update may replace
+    h.fake.bundleLocation = (h.home.path() / "Apps/ORVELA Timer.app").string();
     h.app->applicationDidFinishLaunching();
     h.app->pause();
     h.app->startDeviceLogin();
-    h.app->update = ReleaseInfo{"2.0", 2, {}, "/mac/app-2.zip", "ab"};
+    h.app->update = ReleaseInfo{"2.0", 2, {}, "/mac/app-2.zip", "ab", {}};
     h.fake.alertAnswers.push_back({0, {}});
     h.app->installUpdate();
     std::map<std::string, std::pair<double, std::uint64_t>> bounds;

@@ -15,6 +15,7 @@
 #include "qt/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
+#include "support/release_key.hpp"
 
 extern char** environ;
 
@@ -24,10 +25,12 @@ namespace {
 using test::readFile;
 using test::waitUntil;
 
-// The user confirms "Обновить"; the service, bundle and app (a sleeping child) are the test's.
+// The user confirms "Обновить"; the service, bundle, release key and app (a sleeping child) are
+// the test's.
 class Desk final : public test::ScriptedDesk {
 public:
-    Desk(std::string base, std::string bundle) : base_(base), bundle_(bundle) {
+    Desk(std::string base, std::string bundle, std::string key)
+        : base_(base), bundle_(bundle), key_(key) {
         press = {"Обновить"};
         char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("60"), nullptr};
         if (::posix_spawn(&app_, argv[0], nullptr, nullptr, argv, environ) != 0) app_ = -1;
@@ -37,6 +40,9 @@ public:
 
     std::optional<std::string> userDefault(const std::string& key) override {
         return key == "OrvelaURL" ? std::optional(base_) : real_.userDefault(key);
+    }
+    std::optional<std::string> bundleInfo(const std::string& key) override {
+        return key == "OrvelaReleasePublicKey" ? std::optional(key_) : real_.bundleInfo(key);
     }
     std::optional<std::string> bundlePath() override { return bundle_; }
     std::int64_t processId() override { return app_; }
@@ -50,7 +56,7 @@ public:
     void postNotification(const Notification&) override {}
 
 private:
-    std::string base_, bundle_;
+    std::string base_, bundle_, key_;
     pid_t app_ = -1;
 };
 
@@ -62,9 +68,10 @@ void endProcessesOf(const QString& program) {
 }
 
 // The release is the archive scripts/release.sh made when the run names its folder, else 9.9
-// (build 43) whose program reports its start and session. It is published first with a tampered
-// copy's checksum, then with its own; each time a confirmed check runs to its end.
-TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle) {
+// (build 43) whose program reports its start and the environment it got. The app carries a
+// throwaway release key. The release is published with a tampered copy's checksum, then signed
+// by another key, then as it is; each time a confirmed check runs to its end.
+TEST(UpdateEndToEnd, ATamperedOrForeignArchiveIsRefusedThenAVerifiedOneReplacesTheBundle) {
     QTemporaryDir root;
     const QString home = root.path() + "/home", runtime = root.path() + "/runtime";
     const QString bundle = home + "/Applications/ORVELA Timer.app",
@@ -73,8 +80,10 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     const QString release = root.path() + "/release";
     const QString made = qEnvironmentVariable("ORVELA_RELEASE_DIR");
     const QByteArray newProgram =
-        "#!/bin/sh\necho \"$XDG_RUNTIME_DIR|$DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/relaunched\"\n";
-    test::ScopedEnv homeEnv{"HOME", home}, runtimeEnv{"XDG_RUNTIME_DIR", runtime};
+        "#!/bin/sh\necho \"$XDG_RUNTIME_DIR|$DBUS_SESSION_BUS_ADDRESS|"
+        "$TZ\" > \"$HOME/relaunched\"\n";
+    test::ScopedEnv homeEnv{"HOME", home}, runtimeEnv{"XDG_RUNTIME_DIR", runtime},
+        timeZone{"TZ", "Asia/Yekaterinburg"};
     ASSERT_TRUE(test::writeFile(program, "old"));
     QDir().mkpath(runtime);
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
@@ -99,10 +108,12 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     };
     // release.sh names its archive by the archive's own checksum.
     EXPECT_TRUE(made.isEmpty() || manifest.value("sha256", "") == sha256(archive));
-    auto publish = [&](bool tampered) {
+    const test::ReleaseKey key, otherKey;
+    auto publish = [&](bool tampered, const test::ReleaseKey& signer) {
         QByteArray bytes = archive;
         if (tampered) bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
         manifest["sha256"] = QByteArray::fromStdString(sha256(bytes)).toUpper().toStdString();
+        manifest["signature"] = signer.sign(sha256(bytes));
         return test::writeFile(release + "/version.json",
                                QByteArray::fromStdString(manifest.dump()));
     };
@@ -111,22 +122,27 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
     options.releaseDir = release.toStdString();
     dev::DevService service(options);  // outlives the client's open connection
     service.start();
-    Desk desk(service.baseUrl(), bundle.toStdString());
+    Desk desk(service.baseUrl(), bundle.toStdString(), key.publicBase64());
     App app(desk);
 
-    ASSERT_TRUE(publish(true));
-    app.checkUpdatesNow();
-    ASSERT_TRUE(waitUntil([&] { return desk.alerts.size() >= 2; }, 15000));
-    EXPECT_EQ(desk.alerts[1].message, "Обновление не установилось");
-    EXPECT_EQ(desk.alerts[1].informative, "архив повреждён (контрольная сумма не совпала)");
-    EXPECT_EQ(desk.terminations, 0);
-    EXPECT_EQ(readFile(program), "old");
+    for (const auto& [tampered, signer, refusal] :
+         {std::tuple(true, &key, "архив повреждён (контрольная сумма не совпала)"),
+          std::tuple(false, &otherKey, "подпись обновления не подошла — архив подменён")}) {
+        ASSERT_TRUE(publish(tampered, *signer));
+        const std::size_t before = desk.alerts.size();
+        app.checkUpdatesNow();
+        ASSERT_TRUE(waitUntil([&] { return desk.alerts.size() >= before + 2; }, 15000));
+        EXPECT_EQ(desk.alerts[before + 1].message, "Обновление не установилось");
+        EXPECT_EQ(desk.alerts[before + 1].informative, refusal);
+        EXPECT_EQ(desk.terminations, 0);
+        EXPECT_EQ(readFile(program), "old");
+    }
 
-    ASSERT_TRUE(publish(false));
+    ASSERT_TRUE(publish(false, key));
     app.checkUpdatesNow();
-    ASSERT_TRUE(waitUntil([&] { return desk.terminations || desk.alerts.size() >= 4; }, 30000));
-    ASSERT_EQ(desk.alerts.size(), 3u) << desk.alerts.back().informative;
-    EXPECT_EQ(desk.alerts[2].message,
+    ASSERT_TRUE(waitUntil([&] { return desk.terminations || desk.alerts.size() >= 6; }, 30000));
+    ASSERT_EQ(desk.alerts.size(), 5u) << desk.alerts.back().informative;
+    EXPECT_EQ(desk.alerts[4].message,
               "Обновить ORVELA Timer до " + manifest.value("version", "") + "?");
     // The script saw the app go, swapped the bundle, relaunched it in this session, cleaned up.
     const QString work = runtime + "/orvela-update-" + QString::number(manifest.value("build", 0));
@@ -138,8 +154,11 @@ TEST(UpdateEndToEnd, ATamperedArchiveIsRefusedThenAVerifiedOneReplacesTheBundle)
         ASSERT_TRUE(
             waitUntil([&] { return readFile(home + "/relaunched").endsWith('\n'); }, 10000));
         EXPECT_EQ(readFile(program), newProgram);
+        // The relaunched build got the app's own environment, not only the session's.
         EXPECT_EQ(readFile(home + "/relaunched").trimmed(),
-                  (runtime + "|" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")).toUtf8());
+                  (runtime + "|" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS") +
+                   "|Asia/Yekaterinburg")
+                      .toUtf8());
         return;
     }
     // The real program, whole, with its libraries' symbolic links as release.sh zipped them. It

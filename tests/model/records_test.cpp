@@ -39,9 +39,10 @@ TEST(DecodeRecords, ReadsExactlyTheValuesSent) {
               (DeviceStart{{}, "d", "U-1", 600.0, 2.5, {}}));
     EXPECT_EQ(decodeDevicePoll(R"({"status":"approved","token":"orvela_x","success":true})"),
               (DevicePoll{true, "approved", "orvela_x", {}}));
-    EXPECT_EQ(decodeReleaseInfo(
-                  R"({"version":"1.2","build":12,"notes":"Новое","zip":"/z","sha256":"ab"})"),
-              (ReleaseInfo{"1.2", 12, "Новое", "/z", "ab"}));
+    EXPECT_EQ(
+        decodeReleaseInfo(R"({"version":"1.2","build":12,"notes":"Новое","zip":"/z","sha256":"ab",)"
+                          R"("signature":"c2ln"})"),
+        (ReleaseInfo{"1.2", 12, "Новое", "/z", "ab", "c2ln"}));
 }
 
 // One missing, null or mistyped required key anywhere inside, or one mistyped optional key,

@@ -14,6 +14,7 @@ namespace orvela::test {
 
 class ForwardingPlatform : public Platform {
 public:
+    using Environment = std::map<std::string, std::string>;  // one macro argument
     ORVELA_FORWARD(double, wallClockMs, (), ())
     ORVELA_FORWARD(double, monotonicSeconds, (), ())
     ORVELA_FORWARD(void, startRepeatingTimer, (double s, std::function<void()> f),
@@ -42,6 +43,7 @@ public:
     ORVELA_FORWARD(std::int64_t, processId, (), ())
     ORVELA_FORWARD(std::string, temporaryDirectory, (), ())
     ORVELA_FORWARD(std::string, homeDirectory, (), ())
+    ORVELA_FORWARD(Environment, processEnvironment, (), ())
     ORVELA_FORWARD(ProcessResult, runAndWait,
                    (const std::string& p, const std::vector<std::string>& a), (p, a))
     ORVELA_FORWARD(std::optional<std::string>, launchDetached,

@@ -3,9 +3,12 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <limits>
 
 #include "qt_platform.hpp"
@@ -34,24 +37,55 @@ TEST(QtPlatform, DelayedCallsRunLaterInOrderAndOddDelaysAreSafe) {
     EXPECT_EQ(ran, (std::vector<std::string>{"nan", "negative", "later"}));
 }
 
-// The hand-over script must start with exactly the variables it is given: nothing of ours
-// (PATH, LD_PRELOAD, a stray TARGET) may leak into a program that outlives us.
-TEST(QtPlatform, ADetachedProgramGetsExactlyTheGivenEnvironment) {
+// "Выйти" while a helper works ends every event loop, the wait's too: the helper is stopped,
+// and what it did not finish is never read as exit status 0. Run inside the app's own loop, as
+// "Выйти" is: Qt's quit does nothing without one.
+TEST(QtPlatform, QuittingWhileAProgramRunsStopsItAndGivesNoExitStatus) {
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    QtPlatform platform;
+    ProcessResult result;
+    // A slow unpack: reports its process id, then works for half a minute.
+    QTimer::singleShot(0, qApp, [&] {
+        result = platform.runAndWait(
+            "/bin/sh", {"-c", "echo $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0\" && exec sleep 30",
+                        pidFile.toStdString()});
+    });
+    QTimer::singleShot(100, qApp, [&] {
+        if (waitUntil([&] { return QFile::exists(pidFile); })) platform.terminate();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCoreApplication::exec();  // returns once the app has quit; later loops run again
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(result.stoppedByQuit);
+    EXPECT_EQ(result.exitStatus, std::nullopt);
+    const pid_t helper = orvela::test::readFile(pidFile).trimmed().toInt();
+    ASSERT_GT(helper, 0);
+    EXPECT_NE(::kill(helper, 0), 0) << "the helper outlived the wait";
+    EXPECT_EQ(platform.runAndWait("/bin/sh", {"-c", "exit 3"}).exitStatus, 3);
+}
+
+// The hand-over's road: our environment read whole, then exactly what is given (no more) to a
+// program that outlives us.
+TEST(QtPlatform, TheEnvironmentIsReadWholeAndADetachedProgramGetsExactlyTheGivenOne) {
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("env"));
+    orvela::test::ScopedEnv tz("TZ", "Asia/Yekaterinburg"), odd("ORVELA_PROBE", "a=b c");
     QtPlatform platform;
-    qputenv("ORVELA_LEAK_PROBE", "leaked");
+    auto environment = platform.processEnvironment();
+    EXPECT_EQ(environment.at("ORVELA_PROBE"), "a=b c");
+    EXPECT_EQ(environment.at("PATH"), qgetenv("PATH").toStdString());
+    environment.erase("ORVELA_PROBE");
+    environment["OUT"] = out.toStdString();
     const auto error = platform.launchDetached(
         "/bin/sh", {"-c", "/usr/bin/env > \"$OUT.tmp\" && /bin/mv \"$OUT.tmp\" \"$OUT\""},
-        {{"OUT", out.toStdString()}, {"TARGET", "/x/ORVELA Timer.app"}});
-    qunsetenv("ORVELA_LEAK_PROBE");
+        environment);
     ASSERT_FALSE(error) << *error;
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(out); }));
-    const QString env = QString::fromUtf8(orvela::test::readFile(out));
-    EXPECT_TRUE(env.contains(QStringLiteral("TARGET=/x/ORVELA Timer.app\n")));
-    for (const char* inherited : {"ORVELA_LEAK_PROBE=", "HOME=", "DBUS_SESSION_BUS_ADDRESS="})
-        EXPECT_FALSE(env.contains(QLatin1String(inherited))) << inherited << " leaked:\n"
-                                                             << env.toStdString();
+    const QString env = "\n" + QString::fromUtf8(orvela::test::readFile(out));
+    EXPECT_TRUE(env.contains(QStringLiteral("\nTZ=Asia/Yekaterinburg\n"))) << env.toStdString();
+    EXPECT_FALSE(env.contains(QStringLiteral("\nORVELA_PROBE="))) << "not given, yet inherited";
 }
 
 // Only a wall clock leap of more than 30 s beyond the monotonic clock is a sleep; logind's

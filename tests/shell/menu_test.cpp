@@ -85,7 +85,7 @@ const std::vector<Phase> kPlan = {{"work", 25}, {"rest", 5}, {"work", 25}, {"res
 TEST_F(MenuTest, AccountStatesAndNoTimer) {
     const Rows tail = {"---", "Открыть планер ^o -> OpenPlanner", "Настройки", "Выйти ^q -> Quit"};
     const auto with = [&](Rows r) { return r.insert(r.end(), tail.begin(), tail.end()), r; };
-    app->update = ReleaseInfo{"1.4.2", 43, std::nullopt, "/x.zip", "ab"};
+    app->update = ReleaseInfo{"1.4.2", 43, std::nullopt, "/x.zip", "ab", {}};
     EXPECT_EQ(rows(fake.openMenu()),
               (Rows{"🍅 Таймер не запущен — взять задачу в работу… -> OpenPlanner", "---",
                     "## Сегодня · сб, 5 дек.", "Больше ничего не запланировано (off)", "---",

@@ -106,6 +106,7 @@ public:
     std::int64_t pid = 4242;
     std::string tempDir = "/tmp";
     std::string home = "/home/test";
+    std::map<std::string, std::string> environment{{"HOME", "/home/test"}, {"LANG", "ru_RU.UTF-8"}};
     LoginItemStatus loginStatus = LoginItemStatus::NotRegistered;
     std::optional<std::string> loginItemError;
 
@@ -137,6 +138,7 @@ public:
     std::int64_t processId() override { return pid; }
     std::string temporaryDirectory() override { return tempDir; }
     std::string homeDirectory() override { return home; }
+    std::map<std::string, std::string> processEnvironment() override { return environment; }
     ProcessResult runAndWait(const std::string& path,
                              const std::vector<std::string>& arguments) override;
     std::optional<std::string> launchDetached(

@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -16,38 +17,19 @@ namespace {
 namespace fs = std::filesystem;
 using Env = std::map<std::string, std::string>;
 
+// Six lines, the first waiting for the process named; what they do is run for real below.
 TEST(HandoverScript, TextForProcess4242) {
-    EXPECT_EQ(
-        handoverScript(4242),
-        "while kill -0 4242 2>/dev/null; do sleep 0.2; done\n"
-        "# Сначала копия рядом, потом подмена — сбой копирования не оставит без приложения\n"
-        R"(rm -rf "$TARGET.new" && cp -a "$FRESH" "$TARGET.new" && rm -rf "$TARGET" && mv "$TARGET.new" "$TARGET")"
-        "\n"
-        ":\n"
-        R"(setsid "$TARGET/bin/orvela-timer" >/dev/null 2>&1 </dev/null &)"
-        "\n"
-        R"(rm -rf "$WORK")");
+    const std::string script = handoverScript(4242);
+    EXPECT_TRUE(script.starts_with("while kill -0 4242 2>/dev/null; do sleep 0.2; done\n# "));
+    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 5);
 }
 
-// The three paths and the set session variables; never PATH, LD_PRELOAD or the caller's TARGET.
-TEST(HandoverScript, EnvironmentIsThePathsAndTheSessionOnly) {
-    const Env process = {{"DISPLAY", ":1"},    {"WAYLAND_DISPLAY", ""}, {"XAUTHORITY", "/run/a"},
-                         {"PATH", "/usr/bin"}, {"LD_PRELOAD", "/e.so"}, {"TARGET", "/elsewhere"}};
-    auto lookup = [&process](const std::string& name) -> std::optional<std::string> {
-        return process.contains(name) ? std::optional(process.at(name)) : std::nullopt;
-    };
-    EXPECT_EQ(handoverEnvironment("/t/A.app", "/w/A.app", "/w", lookup),
-              (Env{{"TARGET", "/t/A.app"},
-                   {"FRESH", "/w/A.app"},
-                   {"WORK", "/w"},
-                   {"DISPLAY", ":1"},
-                   {"XAUTHORITY", "/run/a"}}));
-}
-
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env) {
+pid_t spawn(std::vector<std::string> argv, const Env& env) {
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
     std::vector<char*> args, envp;
     for (auto& a : argv) args.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : entries) envp.push_back(e.data());
     args.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = -1;
@@ -61,7 +43,8 @@ bool endsWithin(pid_t pid, int ms) {
 }
 
 // The script run for real: nothing moves while the app lives; then a stale staging copy goes,
-// the swap follows (or, when the copy fails, the old bundle stays), and only our paths go.
+// the swap follows (or, when the copy fails, the old bundle stays), only our paths go, and the
+// relaunched build starts with the app's own set-up.
 TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
     for (const bool copyFails : {false, true}) {
         SCOPED_TRACE(copyFails ? "copy fails" : "swap");
@@ -70,13 +53,28 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
         const fs::path work = home.path() / "run/orvela-update-43";
         home.put(target / "version", "old");
         home.put(work / "ORVELA Timer.app/version", "new");
-        home.put("Applications/ORVELA Timer.app.new/junk", "");  // an interrupted run's
+        // Each build, once relaunched, writes down the environment it got.
+        const char* relaunch =
+            "#!/bin/sh\n/usr/bin/env > \"$ORVELA_TEST_OUT.tmp\"\n"
+            "/bin/mv \"$ORVELA_TEST_OUT.tmp\" \"$ORVELA_TEST_OUT\"\n";
+        for (const fs::path& app : {target, work / "ORVELA Timer.app"}) {
+            home.put(app / "bin/orvela-timer", relaunch);
+            fs::permissions(app / "bin/orvela-timer", fs::perms::owner_all);
+        }
+        for (const char* leftover : {".new", ".old"})  // of an interrupted run
+            home.put(target.string() + leftover + "/junk", "");
         const fs::path fresh = work / (copyFails ? "missing.app" : "ORVELA Timer.app");
         const pid_t app = spawn({"/bin/sleep", "30"}, {});
         ASSERT_GT(app, 0);
-        const pid_t script = spawn(
-            {"/bin/sh", "-c", handoverScript(app)},
-            {"TARGET=" + target.string(), "FRESH=" + fresh.string(), "WORK=" + work.string()});
+        const fs::path out = home.path() / "relaunched-env";
+        const Env user = {{"XDG_CONFIG_HOME", "/home/u/.cfg"},
+                          {"SSL_CERT_FILE", "/etc/corp.pem"},
+                          {"TZ", "Asia/Yekaterinburg"},
+                          {"LANG", "ru_RU.UTF-8"},
+                          {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+                          {"ORVELA_TEST_OUT", out}};
+        const pid_t script = spawn({"/bin/sh", "-c", handoverScript(app)},
+                                   handoverEnvironment(target, fresh, work, user));
         ASSERT_GT(script, 0);
 
         EXPECT_FALSE(endsWithin(script, 600));
@@ -85,9 +83,16 @@ TEST(HandoverScriptRun, WaitsForTheAppThenSwapsAndCleansUp) {
         ::waitpid(app, nullptr, 0);  // reaped, as its parent would: a zombie still "exists"
         ASSERT_TRUE(endsWithin(script, 5000));
         EXPECT_EQ(test::TempHome::read(target / "version"), copyFails ? "old" : "new");
-        EXPECT_FALSE(fs::exists(target.string() + ".new"));
+        EXPECT_FALSE(fs::exists(target.string() + ".new") || fs::exists(target.string() + ".old"));
         EXPECT_FALSE(fs::exists(work));
         EXPECT_TRUE(fs::exists(home.path() / "run"));
+        for (int i = 0; i < 500 && !fs::exists(out); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fs::exists(out)) << "nothing was relaunched";
+        const std::string env = "\n" + test::TempHome::read(out);
+        for (const auto& [name, value] : user)
+            EXPECT_NE(env.find("\n" + name + "=" + value + "\n"), std::string::npos) << name << '\n'
+                                                                                     << env;
     }
 }
 

@@ -56,7 +56,7 @@ TEST(UpdateCheck, EachAnswerAutomaticAndManual) {
               "", failed}}) {
         for (const bool manual : {false, true}) {
             SCOPED_TRACE(c.answer.body + (manual ? " (manual)" : " (automatic)"));
-            h.app->update = ReleaseInfo{"3.0", 30, {}, "/mac/old.zip", "cd"};
+            h.app->update = ReleaseInfo{"3.0", 30, {}, "/mac/old.zip", "cd", {}};
             const std::string& text = manual ? c.manual : c.automatic;
             EXPECT_EQ(check(h, manual, c.answer),
                       text.empty() ? std::vector<std::string>{} : std::vector{text});

@@ -178,9 +178,14 @@ enum class LoginItemStatus { Enabled, NotRegistered, RequiresApproval, NotFound 
 
 // ---------------------------------------------------------------- processes
 
+// A program that has not run to its end has no exit status: its work may be half done, and a
+// status read from it (Qt's exitCode() reads 0) would pass that off as success.
 struct ProcessResult {
-    std::optional<int> exitStatus;  // present when the program ran to its end
+    std::optional<int> exitStatus;  // present only when the program ran to its end
     std::string launchError;        // the platform's description when it could not be started
+    // The app began to quit while waiting: the program was stopped before its end and the wait
+    // given up. The caller abandons whatever the program was part of.
+    bool stoppedByQuit = false;
 };
 
 // ---------------------------------------------------------------- the interface
@@ -236,7 +241,9 @@ public:
 
     // App information.
     virtual std::optional<std::string> userDefault(const std::string& key) = 0;
-    // "CFBundleShortVersionString" (version) and "CFBundleVersion" (build), raw.
+    // "CFBundleShortVersionString" (version) and "CFBundleVersion" (build), raw; and
+    // "OrvelaReleasePublicKey", the base64 of the raw 32-byte Ed25519 key that signs this
+    // build's successors, absent when the build carries none (all compiled in).
     virtual std::optional<std::string> bundleInfo(const std::string& key) = 0;
     // The installed "ORVELA Timer.app" folder this process runs from, if any.
     virtual std::optional<std::string> bundlePath() = 0;
@@ -244,8 +251,13 @@ public:
     // The user's private temporary directory (never a world-writable one).
     virtual std::string temporaryDirectory() = 0;
     virtual std::string homeDirectory() = 0;
+    // This process's environment as it is now, every variable with its value. The hand-over
+    // passes it on, so the relaunched app starts with the user's own set-up (configuration
+    // folders, certificate authorities, time zone, language, search path, session).
+    virtual std::map<std::string, std::string> processEnvironment() = 0;
 
-    // Processes. runAndWait keeps the main loop turning while it waits.
+    // Processes. runAndWait keeps the main loop turning while it waits; when the app begins
+    // to quit meanwhile, it stops the program and returns at once (stoppedByQuit).
     virtual ProcessResult runAndWait(const std::string& path,
                                      const std::vector<std::string>& arguments) = 0;
     // Starts a program that outlives us, with exactly `environment`; returns an error text.

@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <string_view>
+
+extern char** environ;
 
 namespace orvela::qt {
 
@@ -34,7 +37,14 @@ ProcessResult runAndWait(const std::string& path, const std::vector<std::string>
     if (process.state() != QProcess::NotRunning) loop.exec();
 
     ProcessResult result;
-    if (process.error() == QProcess::FailedToStart) {
+    if (process.state() != QProcess::NotRunning) {
+        // The loop ended before the program: the app is quitting (QCoreApplication::exit ends
+        // every loop). Its work is half done; stop it now, so that nothing more is written
+        // behind our back, and never read an exit status it does not have.
+        process.kill();
+        process.waitForFinished(3000);
+        result.stoppedByQuit = true;
+    } else if (process.error() == QProcess::FailedToStart) {
         result.launchError = process.errorString().toStdString();
     } else if (process.exitStatus() == QProcess::CrashExit) {
         // Killed by a signal: it ended, and not well.
@@ -43,6 +53,20 @@ ProcessResult runAndWait(const std::string& path, const std::vector<std::string>
         result.exitStatus = process.exitCode();
     }
     return result;
+}
+
+std::map<std::string, std::string> processEnvironment() {
+    // The C library's table as it is now, with whatever the app itself set since it started
+    // (QProcessEnvironment::systemEnvironment() reads the same table).
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string_view text(*entry);
+        const std::size_t equals = text.find('=');
+        if (equals == std::string_view::npos || equals == 0) continue;
+        variables.emplace(std::string(text.substr(0, equals)),
+                          std::string(text.substr(equals + 1)));
+    }
+    return variables;
 }
 
 std::optional<std::string> launchDetached(const std::string& path,

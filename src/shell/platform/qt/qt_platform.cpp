@@ -174,6 +174,8 @@ std::optional<std::string> QtPlatform::userDefault(const std::string& key) {
 std::optional<std::string> QtPlatform::bundleInfo(const std::string& key) {
     if (key == "CFBundleShortVersionString") return std::string(ORVELA_VERSION);
     if (key == "CFBundleVersion") return std::string(ORVELA_BUILD);
+    if (key == "OrvelaReleasePublicKey" && *ORVELA_RELEASE_PUBLIC_KEY)
+        return std::string(ORVELA_RELEASE_PUBLIC_KEY);
     return std::nullopt;
 }
 
@@ -191,6 +193,10 @@ std::string QtPlatform::temporaryDirectory() {
 
 std::string QtPlatform::homeDirectory() {
     return QDir::homePath().toStdString();
+}
+
+std::map<std::string, std::string> QtPlatform::processEnvironment() {
+    return qt::processEnvironment();
 }
 
 ProcessResult QtPlatform::runAndWait(const std::string& path,

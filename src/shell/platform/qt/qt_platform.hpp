@@ -60,6 +60,7 @@ public:
     std::int64_t processId() override;
     std::string temporaryDirectory() override;
     std::string homeDirectory() override;
+    std::map<std::string, std::string> processEnvironment() override;
 
     ProcessResult runAndWait(const std::string& path,
                              const std::vector<std::string>& arguments) override;
