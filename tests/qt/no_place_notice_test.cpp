@@ -81,11 +81,19 @@ struct App {
 };
 
 TEST(NoPlaceNotice, OnceWithTheActionThatFitsTheDesktopAndWithdrawnWhenAPanelComes) {
+    using Installed = QMap<QString, QVariantMap>;
     const QVariantMap off{{"state", 6.0}};
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Installed debianOff{{kDebian, off}}, none{};
+    const Installed bothOff{{kUpstream, off}, {kDebian, off}};
+    const Installed upstreamDisabled{{kUpstream, {{"state", 2.0}}}};
+    const Installed debianInError{{kDebian, {{"state", 3.0}}}};
+    const Installed malformed{{kDebian, {{"state", "6"}}}, {kUpstream, {{"state", nan}}}};
+    const QString enable = "Включить AppIndicator", install = "Установить AppIndicator";
+    const QStringList bodyOnly{"body"};
     struct Row {
         const char* desktop;
-        std::optional<QMap<QString, QVariantMap>> gnome;  // none: no GNOME Shell
+        std::optional<Installed> gnome;  // none: no GNOME Shell
         QStringList capabilities;
         QString action;   // the button's label, none if empty
         QString invoked;  // what clicking it calls on GNOME Shell
@@ -93,58 +101,22 @@ TEST(NoPlaceNotice, OnceWithTheActionThatFitsTheDesktopAndWithdrawnWhenAPanelCom
         bool silentShell = false;
     };
     const Row rows[] = {
-        {"Debian's extension installed, never enabled",
-         {{{kDebian, off}}},
-         kWithActions,
-         "Включить AppIndicator",
-         "EnableExtension " + kDebian,
-         "Нажмите «Включить AppIndicator»"},
-        {"upstream extension disabled",
-         {{{kUpstream, {{"state", 2.0}}}}},
-         kWithActions,
-         "Включить AppIndicator",
-         "EnableExtension " + kUpstream,
-         "установлено, но выключено"},
-        {"both: Debian's is preferred",
-         {{{kUpstream, off}, {kDebian, off}}},
-         kWithActions,
-         "Включить AppIndicator",
-         "EnableExtension " + kDebian,
+        {"Debian's extension installed, never enabled", debianOff, kWithActions, enable,
+         "EnableExtension " + kDebian, "Нажмите «Включить AppIndicator»"},
+        {"upstream extension disabled", upstreamDisabled, kWithActions, enable,
+         "EnableExtension " + kUpstream, "установлено, но выключено"},
+        {"both: Debian's is preferred", bothOff, kWithActions, enable, "EnableExtension " + kDebian,
          "выключено"},
-        {"none installed", QMap<QString, QVariantMap>{}, kWithActions, "Установить AppIndicator",
-         "InstallRemoteExtension " + kUpstream, "подтвердите установку"},
+        {"none installed", none, kWithActions, install, "InstallRemoteExtension " + kUpstream,
+         "подтвердите установку"},
         {"no GNOME", std::nullopt, kWithActions, "", "", "системный трей"},
-        {"server without actions",
-         {{{kDebian, off}}},
-         {"body"},
-         "",
-         "",
+        {"server without actions", debianOff, bodyOnly, "", "",
          "gnome-extensions enable " + kDebian},
-        {"server without actions, none installed",
-         QMap<QString, QVariantMap>{},
-         {"body"},
-         "",
-         "",
+        {"server without actions, none installed", none, bodyOnly, "", "",
          "пакет gnome-shell-extension-appindicator"},
-        {"extension in error",
-         {{{kDebian, {{"state", 3.0}}}}},
-         kWithActions,
-         "",
-         "",
-         "не работает"},
-        {"malformed states",
-         {{{kDebian, {{"state", "6"}}}, {kUpstream, {{"state", nan}}}}},
-         kWithActions,
-         "",
-         "",
-         "системный трей"},
-        {"a Shell that never answers",
-         {{{kDebian, off}}},
-         kWithActions,
-         "",
-         "",
-         "системный трей",
-         true},
+        {"extension in error", debianInError, kWithActions, "", "", "не работает"},
+        {"malformed states", malformed, kWithActions, "", "", "системный трей"},
+        {"a Shell that never answers", debianOff, kWithActions, "", "", "системный трей", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.desktop);

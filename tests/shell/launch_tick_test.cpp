@@ -4,9 +4,7 @@
 
 #include <tuple>
 
-#include "client/temp_home.hpp"
-#include "shell/app.hpp"
-#include "support/fake_platform.hpp"
+#include "client/app_harness.hpp"
 
 namespace orvela {
 namespace {
@@ -17,13 +15,10 @@ namespace {
 // once and restarts both periods from there; callbacks outliving the app do nothing. The home
 // holds a token so that the fetches really go out; none is answered.
 TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
-    const test::TempHome home;
-    home.putToken("orvela_test\n");
-    test::FakePlatform fake;
-    fake.home = home.path().string();
-    auto app = std::make_unique<App>(fake);
-    App::shared = app.get();
-    app->applicationDidFinishLaunching();
+    test::AppHarness h;
+    h.home.putToken("orvela_test\n");
+    h.app->applicationDidFinishLaunching();
+    test::FakePlatform& fake = h.fake;
     const auto fetches = [&fake] {
         std::tuple<int, int, int> n{0, 0, 0};
         for (const auto& r : fake.requests) {
@@ -54,7 +49,7 @@ TEST(LaunchAndTick, PollsOnTheirPeriodsAndStopWithTheApp) {
         EXPECT_EQ(fetches(), std::tuple(timer, agenda, updates)) << at;
     }
 
-    app.reset();
+    h.app.reset();
     fake.advance(120);
     fake.wake();
     EXPECT_EQ(fetches(), std::tuple(1441, 361, 3));

@@ -4,7 +4,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -16,13 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Env = std::map<std::string, std::string>;
-
-// Six lines, the first waiting for the process named; what they do is run for real below.
-TEST(HandoverScript, TextForProcess4242) {
-    const std::string script = handoverScript(4242);
-    EXPECT_TRUE(script.starts_with("while kill -0 4242 2>/dev/null; do sleep 0.2; done\n# "));
-    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 5);
-}
 
 pid_t spawn(std::vector<std::string> argv, const Env& env) {
     std::vector<std::string> entries;

@@ -140,7 +140,6 @@ TEST(Installer, EveryFailureIsOneAlertAndLeavesTheOfferInPlace) {
              {[](Machine& m) { m.h.fake.bundleLocation = "/sys/ORVELA Timer.app"; },
               "папку «/sys» нельзя изменить (", 0},
              {[](Machine& m) { m.h.app->update->zip = "@evil.test/mac/app-43.zip"; }, elsewhere, 0},
-             {[](Machine& m) { m.h.app->update->zip = ".evil.test/mac/app-43.zip"; }, elsewhere, 0},
              // A build with a release key: unsigned, signed by another key, an archive swapped
              // together with its checksum, a broken key in the build.
              {[](Machine& m) { m.carryKey(m.key), m.h.app->update->signature.reset(); },

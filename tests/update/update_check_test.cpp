@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "client/app_harness.hpp"
 
 namespace orvela {
@@ -76,22 +74,6 @@ TEST(UpdateCheck, AReleaseIsAnnouncedOnceButItsDetailsFollowTheManifest) {
     EXPECT_EQ(check(h, false, FakePlatform::ok(manifest("1.5", 43, "Новое"))).size(), 0u);
     EXPECT_EQ(h.app->update->notes, "Новое");
     EXPECT_EQ(check(h, false, FakePlatform::ok(manifest("1.6", 44))).size(), 1u);
-}
-
-TEST(UpdateCheckCadence, LaunchChecksThenEverySixHoursFromTheTick) {
-    test::AppHarness h;
-    h.home.putToken("tok");
-    auto manifests = [&h] {
-        return std::ranges::count_if(h.fake.requests, [](const auto& r) {
-            return r.request.url.ends_with("/version.json");
-        });
-    };
-    h.app->applicationDidFinishLaunching();
-    EXPECT_EQ(manifests(), 2);  // the launch tick's check and launch's own
-    h.fake.advance(21599);
-    EXPECT_EQ(manifests(), 2);
-    h.fake.advance(1);
-    EXPECT_EQ(manifests(), 3);
 }
 
 }  // namespace
