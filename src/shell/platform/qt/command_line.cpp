@@ -224,6 +224,9 @@ int runCommandLine(const Invocation& invocation, int& argc, char** argv) {
         case Invocation::Kind::Command:
             break;
     }
+    // Standard error is for our own lines, which scripts and bars read: the toolkit's notes
+    // (QtDBus talks while the connection winds down) are not the user's business here.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QCoreApplication application(argc, argv);
     return runCommand(invocation);
 }
