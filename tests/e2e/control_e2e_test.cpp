@@ -134,6 +134,19 @@ TEST_F(ControlEndToEnd, ASecondLaunchHandsOverAndLeavesOneItemAndOnePoller) {
     EXPECT_EQ(first->state(), QProcess::Running);
 }
 
+// The update's relaunch starts the new build as soon as the old process has gone: it must find
+// the name free, or be told so at once, and become the app.
+TEST_F(ControlEndToEnd, TheNextAppTakesTheNameAsSoonAsTheOldOneHasGone) {
+    startService();
+    QProcess* old = launch();
+    ASSERT_TRUE(serving());
+    old->terminate();
+    ASSERT_TRUE(old->waitForFinished(5000));
+    QProcess* relaunched = launch();
+    ASSERT_TRUE(relaunched->waitForStarted(5000) && serving());
+    EXPECT_FALSE(relaunched->waitForFinished(500)) << "the relaunched app handed over to nobody";
+}
+
 // Without a session bus the lock in the private runtime folder does the same, and is free
 // again once its holder has gone.
 TEST_F(ControlEndToEnd, WithoutABusTheLockKeepsItToOneApp) {

@@ -40,20 +40,27 @@ InstanceClaim claimInstance(QDBusConnection bus, const QStringList& arguments,
         held = std::move(lock);
         return InstanceClaim::Ours;
     }
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-        bus.interface()->registerService(QString::fromLatin1(kControlService),
-                                         QDBusConnectionInterface::DontQueueService,
-                                         QDBusConnectionInterface::DontAllowReplacement);
-    // A bus that will not say (a policy, a broken daemon) must not keep the app from running.
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered)
-        return InstanceClaim::Ours;
-    auto call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kControlService), QString::fromLatin1(kControlPath),
-        QString::fromLatin1(kControlInterface), QStringLiteral("LaunchedAgain"));
-    call << arguments;
-    call.setAutoStartService(false);
-    // Whatever the answer, the running app is the one the user has: this process is done.
-    bus.call(call, QDBus::Block, handOverMs);
+    const QString name = QString::fromLatin1(kControlService);
+    // An owner that is on its way out (the update's relaunch follows its predecessor closely)
+    // cannot take the hand-over; once it has gone, the name is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+            bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                             QDBusConnectionInterface::DontAllowReplacement);
+        // A bus that will not say (a policy, a broken daemon) must not keep the app from running.
+        if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered)
+            return InstanceClaim::Ours;
+        auto call = QDBusMessage::createMethodCall(name, QString::fromLatin1(kControlPath),
+                                                   QString::fromLatin1(kControlInterface),
+                                                   QStringLiteral("LaunchedAgain"));
+        call << arguments;
+        call.setAutoStartService(false);
+        const QDBusMessage answer = bus.call(call, QDBus::Block, handOverMs);
+        // Whatever a living app answers, it is the one the user has: this process is done.
+        if (answer.type() == QDBusMessage::ReplyMessage ||
+            bus.interface()->isServiceRegistered(name).value())
+            return InstanceClaim::HandedOver;
+    }
     return InstanceClaim::HandedOver;
 }
 
