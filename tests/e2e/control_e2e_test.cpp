@@ -282,10 +282,14 @@ TEST_F(ControlEndToEnd, StatusFollowsInWaybarsFormatUntilTheAppQuits) {
         return known.contains(c);
     })) << classes.join(' ').toStdString();
 
+    // The app's end: a last line that clears the bar, and the follower ends with it.
     apps.front()->terminate();
     ASSERT_TRUE(follow.waitForFinished(5000));
     EXPECT_EQ(follow.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(follow.exitCode(), 0);
+    EXPECT_TRUE(
+        QString::fromUtf8(follow.readAllStandardOutput())
+            .endsWith("{\"class\":\"idle\",\"percentage\":0,\"text\":\"\",\"tooltip\":\"\"}\n"));
 }
 
 }  // namespace

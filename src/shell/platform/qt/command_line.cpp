@@ -76,8 +76,13 @@ public:
     // Subscribes, then reads: a change between the two is printed twice, never lost.
     int start(QVariantMap properties) {
         properties_ = std::move(properties);
-        QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
-                         [] { QCoreApplication::exit(kExitDone); });
+        // A bar keeps showing the last line it read: the last one is empty (in JSON, an empty
+        // text), which hides the module instead of leaving a countdown frozen on the bar.
+        QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+            printLine(stdout,
+                      statusLine({{QStringLiteral("Phase"), QStringLiteral("idle")}}, json_));
+            QCoreApplication::exit(kExitDone);
+        });
         watcher_.setConnection(bus_);
         watcher_.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
         watcher_.addWatchedService(QString::fromLatin1(kControlService));
@@ -199,7 +204,14 @@ QString helpText() {
 
 QByteArray statusLine(const QVariantMap& properties, bool json) {
     const QString title = properties.value(QStringLiteral("Title")).toString();
-    if (!json) return title.toUtf8();
+    if (!json) {
+        // One status, one line: a task title from the service may hold line breaks or other
+        // control characters, which would split it or steer a terminal.
+        QString line = title;
+        for (QChar& c : line)
+            if (c.category() == QChar::Other_Control) c = u' ';
+        return line.toUtf8();
+    }
     const QJsonObject object{
         {QStringLiteral("text"), title},
         {QStringLiteral("tooltip"), properties.value(QStringLiteral("Tooltip")).toString()},
