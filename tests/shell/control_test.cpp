@@ -1,5 +1,5 @@
-// The timer commands from outside the menu and the status they report: the menu's requests
-// where the menu offers the item, a reason and nothing sent where it does not.
+// The timer commands from outside the menu: the menu's requests where the menu offers the
+// item, a reason and nothing sent where it does not; and the numbers they report.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -94,44 +94,6 @@ TEST(ControlCommands, DoWhatTheMenuOffersAndRefuseTheRest) {
         for (const auto& item : menu)
             if (names.contains(item.action)) offered.insert(names.at(item.action));
         EXPECT_EQ(offered, accepted) << "case " << n;
-    }
-}
-
-// What outside readers are told in each state, told again only when it changed.
-TEST(ControlStatus, FollowsEveryRenderAndTellsOnlyChanges) {
-    const std::vector<std::pair<Given, StatusReport>> cases = {
-        {timer(10), {"🍅 15:00 · Отчёт", "Отчёт", "work", 900, 40}},
-        {timer(26), {"☕ 04:00 · Отчёт", "Отчёт", "rest", 240, 20}},
-        {timer(1, true), {"⏸ 24:00 · Отчёт", "Отчёт", "paused", 1440, 4}},
-        {timer(31), {"✅ Отчёт", "Отчёт", "finished", 0, 100}},
-        {[](AppHarness&) {}, {"🍅", "Таймер не запущен", "idle", 0, 0}},
-        {[](AppHarness& h) {
-             const double now = h.fake.wallClockMs();
-             h.app->agenda = {{1, "Созвон", "d", now + 600000, now + 1200000, false, "", {}, {}}};
-         },
-         {"Созвон · через 10 мин", "Созвон", "event", 0, 0}},
-        {[](AppHarness& h) { h.app->problem = "Нет связи с ORVELA"; },
-         {"🍅 ?", "Нет связи с ORVELA", "problem", 0, 0}},
-        {[](AppHarness& h) {
-             h.app->pendingLogin = PendingLogin{"d", "AB-12", 0, 3};
-         },
-         {"🔑 AB-12", "Подтвердите этот код на сайте ORVELA", "login", 0, 0}},
-    };
-    for (const auto& [setUp, expected] : cases) {
-        auto h = harness(setUp);
-        int told = 0;
-        h->app->statusChanged = [&] { ++told; };
-        h->app->render();
-        h->app->render();
-        StatusReport shown = h->app->shownStatus;
-        shown.tooltip = shown.tooltip.substr(0, shown.tooltip.find('\n'));  // not the clock time
-        EXPECT_EQ(shown, expected) << expected.phase << ": " << shown.title;
-        EXPECT_EQ(told, 1) << expected.phase;
-        // A running countdown is news every second.
-        h->fake.advance(1);
-        h->app->render();
-        EXPECT_EQ(told, expected.secondsLeft > 0 && expected.phase != "paused" ? 2 : 1)
-            << expected.phase;
     }
 }
 
