@@ -14,18 +14,12 @@ TEST(CommandLine, ArgumentsChooseBetweenTheAppAndACommand) {
     using K = Invocation::Kind;
     // Each case: arguments, kind, command, json, follow.
     const std::vector<std::tuple<QStringList, K, QString, bool, bool>> cases = {
-        {{}, K::Launch, "", false, false},
-        {{"-OrvelaURL", "http://x"}, K::Launch, "", false, false},
         {{"-platform", "offscreen"}, K::Launch, "", false, false},  // the toolkit's own
         {{"-OrvelaURL"}, K::Launch, "", false, false},
-        {{"toggle"}, K::Command, "toggle", false, false},
         {{"-OrvelaURL", "http://x", "-OrvelaURL", "y", "skip"}, K::Command, "skip", false, false},
         {{"status", "--follow", "--json"}, K::Command, "status", true, true},
-        {{"status", "--json"}, K::Command, "status", true, false},
-        {{"--help"}, K::Help, "", false, false},
         {{"-h", "pause"}, K::Help, "", false, false},
         {{"Pause"}, K::Usage, "", false, false},
-        {{"status", "--bogus"}, K::Usage, "", false, false},
         {{"stop", "--follow"}, K::Usage, "", false, false},
         {{"status", "now"}, K::Usage, "", false, false},
     };
