@@ -30,8 +30,8 @@ struct Scene {
         app.state = PomodoroState{7, "Отчёт", std::move(plan), nowMs() - elapsed, {}};
         if (pausedAfter) app.state->pausedAt = app.state->startedAt + *pausedAfter;
     }
-    // The last title, coloured parts marked, the tooltip and the phase reported to outside
-    // readers, who get the same title and tooltip: "🍅 [red:25:00] · Отчёт / Отчёт #work".
+    // The last title, coloured parts marked, the tooltip and what outside readers are told
+    // besides the same title and tooltip: "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%".
     std::string render() {
         app.render();
         const auto& item = *fake.statusItem();
@@ -44,25 +44,33 @@ struct Scene {
         }
         EXPECT_EQ(std::pair(app.shownStatus.title, app.shownStatus.tooltip),
                   std::pair(plain, item.tooltip()));
-        return out + " / " + item.tooltip() + " #" + app.shownStatus.phase;
+        const StatusReport& r = app.shownStatus;
+        const std::string numbers =
+            " " + std::to_string(r.secondsLeft) + "s " + std::to_string(r.progress) + "%";
+        return out + " / " + item.tooltip() + " #" + r.phase +
+               (r.secondsLeft || r.progress ? numbers : "");
     }
     test::FakePlatform fake;
     App app{fake};
 };
 
 // The countdown: rounded up, red for work and green for a break, paused or not; only exactly
-// "rest" is a break; numbers no timer should have never crash and stay bounded.
+// "rest" is a break; numbers no timer should have never crash and stay bounded, in the title
+// and in the whole seconds and percent reported.
 TEST(StatusTitle, Countdown) {
     const std::vector<std::tuple<std::vector<Phase>, double, std::optional<double>, std::string>>
         cases = {
-            {kWorkRest, 700, {}, "🍅 [red:25:00] · Отчёт / Отчёт #work"},
-            {kWorkRest, 25 * kMin + 48000, {}, "☕ [green:04:12] · Отчёт / Отчёт #rest"},
+            {kWorkRest, 700, {}, "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%"},
+            {kWorkRest, 25 * kMin + 48000, {}, "☕ [green:04:12] · Отчёт / Отчёт #rest 252s 16%"},
             {kWorkRest, 180 * kMin, 25 * kMin + 48000,
-             "⏸ [green:04:12] · Отчёт / Отчёт #paused"},
-            {{{"Rest", 5}}, 0, {}, "🍅 [red:05:00] · Отчёт / Отчёт #work"},
-            {kWorkRest, 31 * kMin, {}, "✅ Отчёт / Отчёт #finished"},
-            {{{"work", INFINITY}}, 0, {}, "🍅 [red:153722867280912930:07] · Отчёт / Отчёт #work"},
-            {kWorkRest, NAN, {}, "✅ Отчёт / Отчёт #finished"},
+             "⏸ [green:04:12] · Отчёт / Отчёт #paused 252s 16%"},
+            {{{"Rest", 5}}, 0, {}, "🍅 [red:05:00] · Отчёт / Отчёт #work 300s 0%"},
+            {kWorkRest, 31 * kMin, {}, "✅ Отчёт / Отчёт #finished 0s 100%"},
+            {{{"work", INFINITY}},
+             0,
+             {},
+             "🍅 [red:153722867280912930:07] · Отчёт / Отчёт #work 1000000000s 0%"},
+            {kWorkRest, NAN, {}, "✅ Отчёт / Отчёт #finished 0s 100%"},
         };
     for (const auto& [plan, elapsed, pausedAfter, title] : cases) {
         Scene t;
@@ -118,7 +126,7 @@ TEST(StatusTitle, Precedence) {
     t.app.agenda = {ev("Планёрка", 10 * kMin, 40 * kMin)};
     EXPECT_EQ(t.render(), "Планёрка[grey: · через 10 мин] / Планёрка\nв 10:10 #event");
     t.timer(kWorkRest, 0);
-    EXPECT_EQ(t.render(), "🍅 [red:25:00] · Отчёт / Отчёт #work");
+    EXPECT_EQ(t.render(), "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%");
     t.app.problem = "Нет токена ORVELA";
     EXPECT_EQ(t.render(), "🍅 ? / Нет токена ORVELA #problem");
     t.app.pendingLogin = PendingLogin{"dev", "WXYZ-1234", 0, 3};
