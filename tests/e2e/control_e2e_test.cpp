@@ -33,8 +33,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid() && panel.isConnected())
             << "run under scripts/with-session-bus.sh";
-        ASSERT_TRUE(QDir().mkpath(root.path() + "/run"));
-        ::chmod(QFile::encodeName(root.path() + "/run").constData(), 0700);
+        ASSERT_EQ(::mkdir(QFile::encodeName(root.path() + "/run").constData(), 0700), 0);
         for (const auto& [name, value] : {std::pair{"HOME", "/home"},
                                           {"XDG_CONFIG_HOME", "/config"},
                                           {"XDG_RUNTIME_DIR", "/run"}})
@@ -43,14 +42,6 @@ protected:
     }
     void TearDown() override {
         for (auto& app : apps) app->terminate(), app->waitForFinished(5000);
-    }
-    // A token for the stand-in in the app's home, and the stand-in with its demo timer.
-    void startService(dev::Options options = {}) {
-        options.port = 0;
-        service = std::make_unique<dev::DevService>(options);
-        service->start();
-        base = QString::fromStdString(service->baseUrl());
-        writeToken(options.token);
     }
     void writeToken(const std::string& token) {
         ASSERT_TRUE(test::writeFile(root.path() + "/home/.config/orvela/token",
@@ -80,7 +71,6 @@ protected:
     QTemporaryDir root;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     test::FakePanel panel;
-    std::unique_ptr<dev::DevService> service;
     QString base;
     std::vector<std::unique_ptr<QProcess>> apps;
 };
@@ -132,7 +122,12 @@ TEST_F(ControlEndToEnd, OneAppPerSessionAndTheNextOnceItHasGone) {
 // are a usage error. A bar following all along (waybar's JSON) gets a line at every change and,
 // when the app quits, a last one that clears it; then nothing runs and the exit says so.
 TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
-    startService();
+    dev::Options options;
+    options.port = 0;
+    dev::DevService service(options);  // the stand-in with its demo timer
+    service.start();
+    base = QString::fromStdString(service.baseUrl());
+    writeToken(options.token);
     launch();
     ASSERT_TRUE(waitUntil([&] { return phase() == "work"; }, 10000));
     EXPECT_TRUE(QRegularExpression("^🍅 2\\d:\\d\\d · Демо-задача\n$")

@@ -15,11 +15,14 @@ using Given = std::function<void(AppHarness&)>;
 
 const std::vector<Phase> kPlan = {{"work", 25}, {"rest", 5}};
 
-Given timer(double minutesIn, bool paused = false) {
+// A timer `minutesIn` its plan; a login pending or a problem shown over it.
+Given timer(double minutesIn, bool paused = false, bool login = false, std::string problem = {}) {
     return [=](AppHarness& h) {
         const double now = h.fake.wallClockMs();
         h.app->state = PomodoroState{7, "Отчёт", kPlan, now - minutesIn * 60000,
                                      paused ? std::optional(now) : std::nullopt};
+        if (login) h.app->pendingLogin = PendingLogin{"dev", "ABCD-1234", 0, 3};
+        if (!problem.empty()) h.app->problem = problem;
     };
 }
 
@@ -54,15 +57,8 @@ TEST(ControlCommands, DoWhatTheMenuOffersAndRefuseTheRest) {
         return std::vector<std::string>{why, why, why, why, why, why, refresh};
     };
     const std::vector<std::pair<Given, std::vector<std::string>>> cases = {
-        {[](AppHarness& h) {
-             timer(1)(h);
-             h.app->pendingLogin = PendingLogin{"dev", "ABCD-1234", 0, 3};
-         },
-         all("!Сначала завершите вход в ORVELA")},
-        {[](AppHarness& h) {
-             timer(1)(h);
-             h.app->problem = "Токен отклонён — создайте новый";
-         },
+        {timer(1, false, true), all("!Сначала завершите вход в ORVELA")},
+        {timer(1, false, false, "Токен отклонён — создайте новый"),
          all("!Токен отклонён — создайте новый")},
         {[](AppHarness&) {}, all("!Таймер не запущен")},
         {timer(1),
