@@ -5,12 +5,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
 #include <cstdio>
+#include <utility>
 
 #include "control_names.hpp"
 

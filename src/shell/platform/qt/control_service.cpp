@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QVariantMap>
+#include <utility>
 
 #include "control_names.hpp"
 
