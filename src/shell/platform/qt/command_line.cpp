@@ -62,7 +62,15 @@ int failed(const QDBusMessage& reply) {
         printLine(stderr, QByteArrayLiteral("ORVELA Timer не запущен"));
         return kExitNotRunning;
     }
-    printLine(stderr, reply.errorMessage().toUtf8());
+    // Our own refusals say why in Russian; what the bus says for the rest is the toolkit's.
+    const QString name = reply.errorName();
+    QString why = reply.errorMessage();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
+        why = QStringLiteral("ORVELA Timer не отвечает");
+    else if (name != QLatin1String(kControlRefused))
+        why = QStringLiteral("ORVELA Timer не выполнил команду: ") + why;
+    printLine(stderr, why.toUtf8());
     return kExitRefused;
 }
 
