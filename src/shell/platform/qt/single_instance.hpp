@@ -33,8 +33,8 @@ enum class InstanceClaim { Ours, HandedOver };
 
 // Takes the name on `bus`, not queueing for it. When another app owns it, `arguments` (the
 // command line after the program's name) go to that app's LaunchedAgain, waited for at most
-// `handOverMs`, and the claim is HandedOver; an owner found leaving is waited out. With `bus` not connected the lock in
-// `lockDirectory` decides instead, and is kept for the life of the process.
+// `handOverMs`, and the claim is HandedOver; an owner found leaving is waited out. With `bus`
+// not connected the lock in `lockDirectory` decides instead, kept for the life of the process.
 InstanceClaim claimInstance(QDBusConnection bus, const QStringList& arguments,
                             const QString& lockDirectory, int handOverMs = 800);
 
