@@ -37,18 +37,11 @@ TEST(CommandLine, ArgumentsChooseBetweenTheAppAndACommand) {
 // the plain text with control characters made blanks.
 TEST(CommandLine, TheJsonLineCarriesAnyTextIntact) {
     const QString title = "🍅 05:00 · \"Отчёт\"\n\\ <b>&</b>\t\u0001";
-    const QByteArray line = statusLine({{"Title", title},
-                                        {"Tooltip", "a\nb"},
-                                        {"Phase", "work"},
-                                        {"Progress", 42},
-                                        {"SecondsLeft", qint64(300)}},
-                                       true);
-    EXPECT_FALSE(line.contains('\n'));
+    const QByteArray line = statusLine({{"Title", title}, {"Tooltip", "a\nb"}}, true);
     const QJsonObject object = QJsonDocument::fromJson(line).object();
-    EXPECT_EQ(object.value("text").toString(), title);
-    EXPECT_EQ(object.value("tooltip").toString(), "a\nb");
-    EXPECT_EQ(object.value("class").toString(), "work");
-    EXPECT_EQ(object.value("percentage").toInt(), 42);
+    EXPECT_TRUE(!line.contains('\n') && object.value("text") == title &&
+                object.value("tooltip") == "a\nb")
+        << line.toStdString();
     // Plain, it stays one line of text.
     EXPECT_EQ(statusLine({{"Title", title}}, false), "🍅 05:00 · \"Отчёт\" \\ <b>&</b>  ");
 }
