@@ -1,11 +1,29 @@
-// Process entry: the Qt application, the desktop backend, and the App on top of them.
+// Process entry: a command for the running app, or the app itself (once per session), built
+// from the Qt application, the desktop backend and the App on top of them.
 #include <QApplication>
+#include <QDBusConnection>
 
 #include "shell/app.hpp"
+#include "shell/platform/qt/app_paths.hpp"
+#include "shell/platform/qt/command_line.hpp"
+#include "shell/platform/qt/control_service.hpp"
 #include "shell/platform/qt/gui_start.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
+#include "shell/platform/qt/single_instance.hpp"
 
 int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const orvela::qt::Invocation invocation = orvela::qt::parseInvocation(arguments);
+    if (invocation.kind != orvela::qt::Invocation::Kind::Launch)
+        return orvela::qt::runCommandLine(invocation, argc, argv);
+
+    // Before any display is opened: a second launch only hands over and ends.
+    if (orvela::qt::claimInstance(QDBusConnection::sessionBus(), arguments,
+                                  orvela::qt::privateTemporaryDirectory()) ==
+        orvela::qt::InstanceClaim::HandedOver)
+        return 0;
+
     // Without a display this says so on standard error and ends with status 1.
     const auto application = orvela::qt::startApplicationOrExit(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvela-timer"));
@@ -17,6 +35,7 @@ int main(int argc, char** argv) {
     orvela::qt::QtPlatform platform;
     orvela::App app(platform);
     orvela::App::shared = &app;
+    const orvela::qt::ControlService control(app, QDBusConnection::sessionBus());
     app.applicationDidFinishLaunching();
     return application->exec();
 }

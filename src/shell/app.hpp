@@ -16,6 +16,7 @@
 
 #include "model/position.hpp"
 #include "model/records.hpp"
+#include "shell/control.hpp"
 #include "shell/platform/platform.hpp"
 
 namespace orvela {
@@ -190,6 +191,15 @@ public:
     std::optional<double> lastTaskStart;       // 24 startedAt at the last announcement check
     std::string shownTitle;                    // 25 plain text of the title as last drawn
     std::optional<PendingLogin> pendingLogin;  // 26 device login in progress
+
+    // ------------------------------------------------------------ outside control
+    // (shell/control.cpp) Kept apart from the 26 fields: what the desktop's control interface
+    // and the command line read and run, with the menu's rules.
+    TimerOffer timerOffer() const;
+    // Runs the command exactly as its menu item does; nothing when it ran, else why it could not.
+    std::optional<std::string> control(TimerCommand command);
+    StatusReport shownStatus;             // what the last render showed
+    std::function<void()> statusChanged;  // told after each render that changed shownStatus
 };
 
 // The lower-case Russian label of a "yyyy-MM-dd" date ("сб, 5 дек."), or the text unchanged.

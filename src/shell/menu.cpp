@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "announce/tips.hpp"
-#include "model/clock.hpp"
 #include "model/position.hpp"
 #include "model/time_text.hpp"
 #include "shell/app.hpp"
@@ -65,6 +64,27 @@ std::string phaseLine(const PomodoroState& state, const Position& pos) {
     return line;
 }
 
+std::string controlTitle(MenuAction action, bool rest) {
+    switch (action) {
+        case MenuAction::Pause:
+            return "⏸ Пауза";
+        case MenuAction::Resume:
+            return "▶ Продолжить";
+        case MenuAction::Skip:
+            return rest ? "⏭ К работе" : "⏭ К отдыху";
+        case MenuAction::Stop:
+            return "■ Остановить";
+        case MenuAction::Extend:
+            return "+45 минут";
+        default:
+            return {};
+    }
+}
+
+std::string controlKey(MenuAction action) {
+    return action == MenuAction::Pause || action == MenuAction::Resume ? "p" : "";
+}
+
 }  // namespace
 
 void App::menuNeedsUpdate(std::vector<MenuItem>& items) {
@@ -82,8 +102,12 @@ void App::menuNeedsUpdate(std::vector<MenuItem>& items) {
     };
     const auto addSeparator = [&items] { items.push_back(separator()); };
 
+    // The variant and its timer controls come from the offer that outside callers are held to.
+    using Situation = TimerOffer::Situation;
+    const TimerOffer offer = timerOffer();
+
     // A login waiting for the browser leaves nothing else to do but finish or drop it.
-    if (pendingLogin) {
+    if (offer.situation == Situation::Login) {
         add("Код для входа: " + pendingLogin->userCode, MenuAction::None, "");
         add("Подтвердите его на сайте ORVELA…", MenuAction::OpenLoginPage, "");
         add("Отменить вход", MenuAction::CancelLogin, "");
@@ -92,40 +116,30 @@ void App::menuNeedsUpdate(std::vector<MenuItem>& items) {
         return;
     }
 
-    if (problem) {
+    if (offer.situation == Situation::Problem) {
         add(*problem, MenuAction::None, "");
         add("Войти через браузер…", MenuAction::Connect, "");
         add("Вставить токен вручную…", MenuAction::AskToken, "");
         add("Обновить", MenuAction::Refresh, "r");
-    } else if (!state) {
+    } else if (offer.situation == Situation::NoTimer) {
         add("🍅 Таймер не запущен — взять задачу в работу…", MenuAction::OpenPlanner, "");
     } else {
-        const Position pos = position(*state, nowMs());
+        const Position& pos = *offer.pos;
+        const bool rest = !pos.finished() && pos.phase->type == "rest";
         add(state->title, MenuAction::OpenPlanner, "");
         add(phaseLine(*state, pos), MenuAction::None, "");
         addSeparator();
-        if (pos.finished()) {
-            add("+45 минут", MenuAction::Extend, "");
-            add("■ Остановить", MenuAction::Stop, "");
-        } else {
-            const bool rest = pos.phase->type == "rest";
-            if (state->pausedAt) {
-                add("▶ Продолжить", MenuAction::Resume, "p");
-            } else {
-                add("⏸ Пауза", MenuAction::Pause, "p");
-            }
-            add(rest ? "⏭ К работе" : "⏭ К отдыху", MenuAction::Skip, "");
-            add("■ Остановить", MenuAction::Stop, "");
-            if (rest) {
-                // Consecutive breaks rotate through the tips, two eye exercises and one for
-                // the body at a time.
-                const std::size_t k = tipSlot(pos.index);
-                addSeparator();
-                add("Что сделать в перерыв", MenuAction::None, "");
-                add(std::string(eyeTips[k]), MenuAction::None, "");
-                add(std::string(eyeTips[(k + 1) % eyeTips.size()]), MenuAction::None, "");
-                add(std::string(bodyTips[k]), MenuAction::None, "");
-            }
+        for (const MenuAction action : offer.controls)
+            add(controlTitle(action, rest), action, controlKey(action));
+        if (rest) {
+            // Consecutive breaks rotate through the tips, two eye exercises and one for the
+            // body at a time.
+            const std::size_t k = tipSlot(pos.index);
+            addSeparator();
+            add("Что сделать в перерыв", MenuAction::None, "");
+            add(std::string(eyeTips[k]), MenuAction::None, "");
+            add(std::string(eyeTips[(k + 1) % eyeTips.size()]), MenuAction::None, "");
+            add(std::string(bodyTips[k]), MenuAction::None, "");
         }
     }
 

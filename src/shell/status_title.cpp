@@ -103,12 +103,17 @@ void App::render() {
     TitleParts parts;
     std::string tooltip;
     std::optional<Countdown> countdown;
+    // What outside readers are told alongside the title (control.hpp).
+    std::string phase;
+    int progress = 0;
     if (pendingLogin) {
+        phase = "login";
         parts = {{"🔑 ", TitleColour::None}, {pendingLogin->userCode, TitleColour::None}};
         tooltip = "Подтвердите этот код на сайте ORVELA";
     } else if (problem) {
         parts = {{"🍅 ?", TitleColour::None}};
         tooltip = *problem;
+        phase = "problem";
     } else {
         std::optional<Position> pos;
         std::optional<EventLine> line;
@@ -126,6 +131,8 @@ void App::render() {
             const std::string title = shorten(state->title);
             if (pos->finished()) {
                 parts = {{"✅ ", TitleColour::None}, {title, TitleColour::None}};
+                phase = "finished";
+                progress = 100;
             } else {
                 const bool rest = pos->phase->type == "rest";
                 const std::string icon = state->pausedAt ? "⏸" : rest ? "☕" : "🍅";
@@ -136,16 +143,20 @@ void App::render() {
                          {" · " + title, TitleColour::None}};
                 countdown =
                     Countdown{pos->left, pos->phase->min * 60.0, rest, state->pausedAt.has_value()};
+                phase = state->pausedAt ? "paused" : rest ? "rest" : "work";
+                progress = phaseProgress(countdown->leftSeconds, countdown->phaseSeconds);
             }
             tooltip = state->title;
         } else if (line) {
             parts = std::move(line->parts);
             tooltip = std::move(line->tip);
+            phase = "event";
         } else {
             // Only without a timer: the event line is asked once, on one clock reading, so a
             // finished timer with no event due shows "✅ " and its title above.
             parts = {{"🍅", TitleColour::None}};
             tooltip = "Таймер не запущен";
+            phase = "idle";
             // Whatever runs next starts from a clean slate: it is not announced as a change.
             lastIndex.reset();
         }
@@ -156,10 +167,17 @@ void App::render() {
     std::string plain;
     for (const auto& part : parts) plain += part.text;
     if (plain != shownTitle) {
-        shownTitle = std::move(plain);
+        shownTitle = plain;
         item->setTitle(parts);
     }
     item->setCountdown(countdown);
+
+    StatusReport report{std::move(plain), std::move(tooltip), std::move(phase),
+                        countdown ? countdownSeconds(countdown->leftSeconds) : 0, progress};
+    if (report != shownStatus) {
+        shownStatus = std::move(report);
+        if (statusChanged) statusChanged();
+    }
 }
 
 }  // namespace orvela

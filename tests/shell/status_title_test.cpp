@@ -30,39 +30,52 @@ struct Scene {
         app.state = PomodoroState{7, "Отчёт", std::move(plan), nowMs() - elapsed, {}};
         if (pausedAfter) app.state->pausedAt = app.state->startedAt + *pausedAfter;
     }
-    // The last title, coloured parts marked, and the tooltip: "🍅 [red:25:00] · Отчёт / Отчёт".
+    // The last title, coloured parts marked, the tooltip and what outside readers are told
+    // besides the same title and tooltip: "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%".
     std::string render() {
         app.render();
         const auto& item = *fake.statusItem();
         static const char* const colours[] = {"", "red", "green", "grey"};
-        std::string out;
+        std::string out, plain;
         for (const auto& part : item.titles.back()) {
             const int c = static_cast<int>(part.colour);
             out += c == 0 ? part.text : "[" + std::string(colours[c]) + ":" + part.text + "]";
+            plain += part.text;
         }
-        return out + " / " + item.tooltip();
+        EXPECT_EQ(std::pair(app.shownStatus.title, app.shownStatus.tooltip),
+                  std::pair(plain, item.tooltip()));
+        const StatusReport& r = app.shownStatus;
+        const std::string numbers =
+            " " + std::to_string(r.secondsLeft) + "s " + std::to_string(r.progress) + "%";
+        return out + " / " + item.tooltip() + " #" + r.phase +
+               (r.secondsLeft || r.progress ? numbers : "");
     }
     test::FakePlatform fake;
     App app{fake};
 };
 
 // The countdown: rounded up, red for work and green for a break, paused or not; only exactly
-// "rest" is a break; numbers no timer should have never crash and stay bounded.
+// "rest" is a break; numbers no timer should have never crash and stay bounded, in the title
+// and in the whole seconds and percent reported.
 TEST(StatusTitle, Countdown) {
     const std::vector<std::tuple<std::vector<Phase>, double, std::optional<double>, std::string>>
         cases = {
-            {kWorkRest, 700, {}, "🍅 [red:25:00] · Отчёт"},
-            {kWorkRest, 25 * kMin + 48000, {}, "☕ [green:04:12] · Отчёт"},
-            {kWorkRest, 180 * kMin, 25 * kMin + 48000, "⏸ [green:04:12] · Отчёт"},
-            {{{"Rest", 5}}, 0, {}, "🍅 [red:05:00] · Отчёт"},
-            {kWorkRest, 31 * kMin, {}, "✅ Отчёт"},
-            {{{"work", INFINITY}}, 0, {}, "🍅 [red:153722867280912930:07] · Отчёт"},
-            {kWorkRest, NAN, {}, "✅ Отчёт"},
+            {kWorkRest, 700, {}, "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%"},
+            {kWorkRest, 25 * kMin + 48000, {}, "☕ [green:04:12] · Отчёт / Отчёт #rest 252s 16%"},
+            {kWorkRest, 180 * kMin, 25 * kMin + 48000,
+             "⏸ [green:04:12] · Отчёт / Отчёт #paused 252s 16%"},
+            {{{"Rest", 5}}, 0, {}, "🍅 [red:05:00] · Отчёт / Отчёт #work 300s 0%"},
+            {kWorkRest, 31 * kMin, {}, "✅ Отчёт / Отчёт #finished 0s 100%"},
+            {{{"work", INFINITY}},
+             0,
+             {},
+             "🍅 [red:153722867280912930:07] · Отчёт / Отчёт #work 1000000000s 0%"},
+            {kWorkRest, NAN, {}, "✅ Отчёт / Отчёт #finished 0s 100%"},
         };
     for (const auto& [plan, elapsed, pausedAfter, title] : cases) {
         Scene t;
         t.timer(plan, elapsed, pausedAfter);
-        EXPECT_EQ(t.render(), title + " / Отчёт");
+        EXPECT_EQ(t.render(), title);
     }
 }
 
@@ -84,18 +97,18 @@ TEST(StatusTitle, HandsTheCountdownToTheIcon) {
 // minute ahead, then rounded up); never an all-day event; a moment is over once it starts.
 TEST(StatusTitle, AgendaLine) {
     test::ScopedTimeZone zone("UTC");
-    const std::string idle = "🍅 / Таймер не запущен";
+    const std::string idle = "🍅 / Таймер не запущен #idle";
     const std::vector<std::pair<std::vector<AgendaItem>, std::string>> cases = {
-        {{ev("Созвон", kMin)}, "Созвон[grey: · сейчас] / Созвон\nв 10:01"},
+        {{ev("Созвон", kMin)}, "Созвон[grey: · сейчас] / Созвон\nв 10:01 #event"},
         {{ev("Созвон", kMin + 1, {}, false, "Зал")},
-         "Созвон[grey: · через 2 мин] / Созвон\nв 10:01\nЗал"},
+         "Созвон[grey: · через 2 мин] / Созвон\nв 10:01\nЗал #event"},
         {{ev("Позже", 5 * kMin, 10 * kMin), ev("Идёт", -kMin, 45 * kMin, false, "Зал")},
-         "[red:● ]Идёт[grey: · ещё 45 мин] / Идёт\nЗал"},
-        {{ev("Завтра", 1440 * kMin)}, "Завтра[grey: · через 24 ч] / Завтра\nв 10:00"},
+         "[red:● ]Идёт[grey: · ещё 45 мин] / Идёт\nЗал #event"},
+        {{ev("Завтра", 1440 * kMin)}, "Завтра[grey: · через 24 ч] / Завтра\nв 10:00 #event"},
         {{ev("Завтра", 1440 * kMin + 1)}, idle},
         {{ev("Отпуск", -60 * kMin, 600 * kMin, true), ev("Др", 5 * kMin, {}, true)}, idle},
         {{ev("Напоминание", -1), ev("Вчера", -120 * kMin, -60 * kMin), ev("Обед", 90 * kMin)},
-         "Обед[grey: · через 1 ч 30 мин] / Обед\nв 11:30"},
+         "Обед[grey: · через 1 ч 30 мин] / Обед\nв 11:30 #event"},
     };
     for (const auto& [events, expected] : cases) {
         Scene t;
@@ -111,25 +124,29 @@ TEST(StatusTitle, Precedence) {
     Scene t;
     t.timer(kWorkRest, 31 * kMin);
     t.app.agenda = {ev("Планёрка", 10 * kMin, 40 * kMin)};
-    EXPECT_EQ(t.render(), "Планёрка[grey: · через 10 мин] / Планёрка\nв 10:10");
+    EXPECT_EQ(t.render(), "Планёрка[grey: · через 10 мин] / Планёрка\nв 10:10 #event");
     t.timer(kWorkRest, 0);
-    EXPECT_EQ(t.render(), "🍅 [red:25:00] · Отчёт / Отчёт");
+    EXPECT_EQ(t.render(), "🍅 [red:25:00] · Отчёт / Отчёт #work 1500s 0%");
     t.app.problem = "Нет токена ORVELA";
-    EXPECT_EQ(t.render(), "🍅 ? / Нет токена ORVELA");
+    EXPECT_EQ(t.render(), "🍅 ? / Нет токена ORVELA #problem");
     t.app.pendingLogin = PendingLogin{"dev", "WXYZ-1234", 0, 3};
-    EXPECT_EQ(t.render(), "🔑 WXYZ-1234 / Подтвердите этот код на сайте ORVELA");
+    EXPECT_EQ(t.render(), "🔑 WXYZ-1234 / Подтвердите этот код на сайте ORVELA #login");
 }
 
-// The title is redrawn only when its text changes, not for a colour alone; without a button, never.
+// The title is redrawn only when its text changes, not for a colour alone; without a button,
+// never. Outside readers are told as rarely.
 TEST(StatusTitle, RedrawsOnlyWhenTheTextChanges) {
     for (const bool button : {true, false}) {
         Scene t;
+        int told = 0;
+        t.app.statusChanged = [&] { ++told; };
         t.fake.statusItem()->button = button;
         for (const double pausedAfter : {0.0, 5 * kMin}) {
             t.timer({{"work", 5}, {"rest", 5}}, 600 * kMin, pausedAfter);
             t.app.render();
         }
-        EXPECT_EQ(t.fake.statusItem()->titles.size(), button ? 1u : 0u);
+        EXPECT_EQ(std::pair(t.fake.statusItem()->titles.size(), told),
+                  std::pair(std::size_t(button ? 1 : 0), button ? 1 : 0));
     }
 }
 

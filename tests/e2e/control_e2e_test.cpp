@@ -1,0 +1,201 @@
+// The real binary as the app (against the stand-in service or a counting one) and as its own
+// command line, on the test's private session bus, with the test as the panel.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "dev-service/service.hpp"
+#include "qt/fake_panel.hpp"
+#include "qt/qt_wait.hpp"
+
+namespace orvela {
+namespace {
+
+using test::waitUntil;
+
+struct CliRun {
+    int exit = -1;
+    QString out, err;
+};
+
+class ControlEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid() && panel.isConnected())
+            << "run under scripts/with-session-bus.sh";
+        ASSERT_EQ(::mkdir(QFile::encodeName(root.path() + "/run").constData(), 0700), 0);
+        for (const auto& [name, value] : {std::pair{"HOME", "/home"},
+                                          {"XDG_CONFIG_HOME", "/config"},
+                                          {"XDG_RUNTIME_DIR", "/run"}})
+            environment.insert(name, root.path() + value);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+    void TearDown() override {
+        for (auto& app : apps) app->terminate(), app->waitForFinished(5000);
+    }
+    void writeToken(const std::string& token) {
+        ASSERT_TRUE(test::writeFile(root.path() + "/home/.config/orvela/token",
+                                    QByteArray::fromStdString(token + "\n")));
+    }
+    QProcess* launch(const QStringList& arguments = {}) {
+        auto& app = apps.emplace_back(std::make_unique<QProcess>());
+        app->setProcessEnvironment(environment);
+        app->start(ORVELA_TIMER_BIN, QStringList{"-OrvelaURL", base} + arguments);
+        return app.get();
+    }
+    CliRun run(const QStringList& arguments) {
+        QProcess cli;
+        cli.setProcessEnvironment(environment);
+        cli.start(ORVELA_TIMER_BIN, arguments);
+        EXPECT_TRUE(cli.waitForFinished(10000)) << arguments.join(' ').toStdString();
+        return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+                QString::fromUtf8(cli.readAllStandardOutput()),
+                QString::fromUtf8(cli.readAllStandardError())};
+    }
+    // The phase the app reports, read as any bar reads it.
+    QString phase() {
+        const QByteArray out = run({"status", "--json"}).out.toUtf8();
+        return QJsonDocument::fromJson(out).object().value("class").toString();
+    }
+
+    QTemporaryDir root;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    test::FakePanel panel;
+    QString base;
+    std::vector<std::unique_ptr<QProcess>> apps;
+};
+
+// On the bus and, without one, with the lock: a second launch is out within a second with
+// status 0, leaving one item and one poller; once the app has gone, the next launch (the
+// update's relaunch) becomes the app.
+TEST_F(ControlEndToEnd, OneAppPerSessionAndTheNextOnceItHasGone) {
+    httplib::Server counter;  // counts the timer polls, answering "no timer"
+    std::atomic<int> polls = 0;
+    counter.Get("/api/ext/pomodoro", [&](const httplib::Request&, httplib::Response& res) {
+        ++polls;
+        res.set_content(R"({"success":true,"state":null})", "application/json");
+    });
+    base = QString("http://127.0.0.1:%1").arg(counter.bind_to_any_port("127.0.0.1"));
+    std::jthread serving([&] { counter.listen_after_bind(); });
+    const std::shared_ptr<void> stop(nullptr, [&](void*) { counter.stop(); });
+    writeToken("orvela_tok");
+    ASSERT_TRUE(panel.startWatcher());
+
+    for (const bool bus : {true, false}) {
+        SCOPED_TRACE(bus ? "bus" : "lock");
+        if (!bus) environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        polls = 0;
+        QProcess* first = launch();
+        ASSERT_TRUE(waitUntil([&] { return polls == 1; }, 10000));
+        QElapsedTimer clock;
+        clock.start();
+        QProcess* second = launch({"--from-the-menu"});
+        ASSERT_TRUE(second->waitForFinished(5000));
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(std::pair(second->exitStatus(), second->exitCode()),
+                  std::pair(QProcess::NormalExit, 0));
+        test::spin(1500);
+        EXPECT_EQ(std::pair(polls.load(), first->state()), std::pair(1, QProcess::Running));
+        EXPECT_TRUE(!bus || panel.watcher.registrations.size() == 1);  // no bus, no panel
+
+        first->terminate();
+        ASSERT_TRUE(first->waitForFinished(5000));
+        QProcess* next = launch();
+        EXPECT_TRUE(waitUntil([&] { return polls == 2; }, 10000)) << "handed over to nobody";
+        next->terminate();
+        next->waitForFinished(5000);
+    }
+}
+
+// Every command through the running app: what the menu offers is done (the phase reported
+// afterwards is the service's answer), the rest is refused with the reason; unknown arguments
+// are a usage error. A bar following all along (waybar's JSON) gets a line at every change and,
+// when the app quits, a last one that clears it; then nothing runs and the exit says so.
+TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
+    dev::Options options;
+    options.port = 0;
+    dev::DevService service(options);  // the stand-in with its demo timer
+    service.start();
+    base = QString::fromStdString(service.baseUrl());
+    writeToken(options.token);
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return phase() == "work"; }, 10000));
+    EXPECT_TRUE(QRegularExpression("^🍅 2\\d:\\d\\d · Демо-задача\n$")
+                    .match(run({"status"}).out)
+                    .hasMatch());
+    QProcess follow;
+    follow.setProcessEnvironment(environment);
+    follow.start(ORVELA_TIMER_BIN, {"status", "--json", "--follow"});
+    // The countdown's seconds first: a line each.
+    ASSERT_TRUE(waitUntil([&] { return follow.peek(1 << 16).count('\n') >= 3; }, 10000));
+    const QString usage = "Справка: orvela-timer --help\n";
+    // Arguments, exit status, standard error exactly, the phase reported afterwards (a pattern).
+    const std::vector<std::tuple<QStringList, int, QString, QString>> steps = {
+        {{"resume"}, 1, "Таймер не на паузе\n", "work"},
+        {{"extend"}, 1, "Время задачи ещё не вышло\n", "work"},
+        {{"pause"}, 0, "", "paused"},
+        {{"pause"}, 1, "Таймер уже на паузе\n", "paused"},
+        {{"toggle"}, 0, "", "work"},
+        {{"-OrvelaURL", "http://elsewhere", "skip"}, 0, "", "rest"},
+        {{"refresh"}, 0, "", "rest"},
+        {{"stop"}, 0, "", "idle|event"},  // the demo agenda may have an event due
+        {{"skip"}, 1, "Таймер не запущен\n", "idle|event"},
+        {{"pause", "--json"}, 2, "orvela-timer: лишний аргумент «--json»\n" + usage, ""},
+        {{"bogus"}, 2, "orvela-timer: неизвестная команда «bogus»\n" + usage, ""},
+    };
+    for (const auto& [arguments, exit, err, after] : steps) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const CliRun result = run(arguments);
+        EXPECT_EQ(std::pair(result.exit, result.err.toStdString()),
+                  std::pair(exit, err.toStdString()));
+        const QRegularExpression reported("^(" + after + ")$");
+        EXPECT_TRUE(after.isEmpty() ||
+                    waitUntil([&] { return reported.match(phase()).hasMatch(); }))
+            << phase().toStdString();
+    }
+    const CliRun help = run({"--help"});
+    for (const char* word : {"pause", "resume", "toggle", "skip", "stop", "extend", "refresh",
+                             "status", "--json", "--follow", "-OrvelaURL"})
+        EXPECT_TRUE(help.exit == 0 && help.out.contains(word)) << word;
+
+    apps.front()->terminate();
+    ASSERT_TRUE(apps.front()->waitForFinished(5000) && follow.waitForFinished(5000));
+    EXPECT_EQ(std::pair(follow.exitStatus(), follow.exitCode()),
+              std::pair(QProcess::NormalExit, 0));
+    const QStringList lines = QString::fromUtf8(follow.readAllStandardOutput()).split('\n');
+    QStringList classes;
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const QJsonObject object = QJsonDocument::fromJson(lines[i].toUtf8()).object();
+        const int percentage = object.value("percentage").toInt(-1);
+        EXPECT_TRUE(object.keys() == QStringList({"class", "percentage", "text", "tooltip"}) &&
+                    percentage >= 0 && percentage <= 100 && (i == 0 || lines[i] != lines[i - 1]))
+            << lines[i].toStdString();
+        if (classes.value(classes.size() - 1) != object.value("class"))
+            classes << object.value("class").toString();
+    }
+    // Each phase in turn, each second counting down in between; the last line clears the bar.
+    EXPECT_TRUE(QRegularExpression("^work paused work rest (idle|event) idle$")
+                    .match(classes.join(' '))
+                    .hasMatch())
+        << classes.join(' ').toStdString();
+    EXPECT_EQ(lines.value(lines.size() - 2),
+              R"({"class":"idle","percentage":0,"text":"","tooltip":""})");
+    for (const QStringList& arguments : {QStringList{"pause"}, QStringList{"status", "--follow"}}) {
+        const CliRun gone = run(arguments);
+        EXPECT_EQ(std::tuple(gone.exit, gone.err.toStdString(), gone.out),
+                  std::tuple(3, std::string("ORVELA Timer не запущен\n"), QString()));
+    }
+}
+
+}  // namespace
+}  // namespace orvela

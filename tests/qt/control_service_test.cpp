@@ -1,0 +1,125 @@
+// The control interface on a private session bus, driven the way the command line and other
+// clients drive it, over an App on the fake platform.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <memory>
+
+#include "client/temp_home.hpp"
+#include "control_names.hpp"
+#include "control_service.hpp"
+#include "qt/fake_panel.hpp"
+#include "qt/qt_wait.hpp"
+#include "support/fake_platform.hpp"
+
+namespace orvela::qt {
+namespace {
+
+using test::waitUntil;
+
+struct ControlServiceTest : ::testing::Test {
+    ControlServiceTest() {
+        fake.home = home.path().string();
+        home.putToken("orvela_tok\n");
+        app = std::make_unique<App>(fake);
+        app->token = "orvela_tok";
+        app->item = fake.createStatusItem();
+        service = std::make_unique<ControlService>(*app, QDBusConnection::sessionBus());
+    }
+    void SetUp() override {
+        ASSERT_TRUE(service->exported() && QDBusConnection::sessionBus().registerService(
+                                               QString::fromLatin1(kControlService)))
+            << "run under scripts/with-session-bus.sh";
+    }
+    static QDBusConnection client(const QString& name) {
+        return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    }
+    // A call from a client of its own, waited for with the loop turning: the service answers on
+    // this very thread.
+    QDBusMessage call(QDBusConnection bus, const QString& method, const QVariantList& args = {}) {
+        auto message = QDBusMessage::createMethodCall(
+            QString::fromLatin1(kControlService), QString::fromLatin1(kControlPath),
+            QString::fromLatin1(kControlInterface), method);
+        message.setArguments(args);
+        QDBusPendingCallWatcher pending(bus.asyncCall(message));
+        EXPECT_TRUE(waitUntil([&] { return pending.isFinished(); })) << method.toStdString();
+        return pending.reply();
+    }
+    void timer(bool paused) {
+        const double now = fake.wallClockMs();
+        const std::optional<double> pausedAt = paused ? std::optional(now) : std::nullopt;
+        app->state = PomodoroState{7, "Отчёт", {{"work", 25}, {"rest", 5}}, now - 60000, pausedAt};
+    }
+
+    test::TempHome home;
+    test::FakePlatform fake;
+    std::unique_ptr<App> app;
+    std::unique_ptr<ControlService> service;
+};
+
+// The title ticks every second, yet nothing is signalled (or even compared) until a client
+// follows; a follower gets each change, and its leaving the bus ends the signals.
+TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
+    timer(false);
+    test::SignalLog log;
+    QDBusConnection listener = client("listener");
+    ASSERT_TRUE(listener.connect(
+        QString::fromLatin1(kControlService), QString::fromLatin1(kControlPath),
+        "org.freedesktop.DBus.Properties", "PropertiesChanged", &log, SLOT(record(QDBusMessage))));
+    // Seconds of the app's life, each drawing the title again; then a call whose answer comes
+    // after every signal sent before it.
+    const auto signalsAfter = [&](int seconds) {
+        log.received.clear();
+        for (int i = 0; i < seconds; ++i) fake.advance(1), app->render();
+        call(listener, "Refresh");
+        return log.received.size();
+    };
+    EXPECT_EQ(signalsAfter(5), 0);
+    EXPECT_FALSE(app->statusChanged);
+
+    {
+        QDBusConnection follower = client("follower");
+        ASSERT_EQ(call(follower, "Follow").type(), QDBusMessage::ReplyMessage);
+        EXPECT_EQ(signalsAfter(3), 3);
+        // Only what changed, as the standard signal carries it: the progress moves by whole
+        // percent, a 25-minute phase's every 15 seconds.
+        const QVariantList last = log.received.back().arguments();
+        EXPECT_EQ(last.value(0).toString(), QString::fromLatin1(kControlInterface));
+        EXPECT_EQ(qdbus_cast<QVariantMap>(last.value(1)),
+                  (QVariantMap{{"SecondsLeft", qint64(24 * 60 - 8)}, {"Title", service->title()}}));
+        // Following twice is following once.
+        ASSERT_EQ(call(follower, "Follow").type(), QDBusMessage::ReplyMessage);
+        EXPECT_EQ(service->followerCount(), 1);
+    }
+    // The follower's name leaving the bus is the end of it.
+    QDBusConnection::disconnectFromBus("follower");
+    ASSERT_TRUE(waitUntil([&] { return service->followerCount() == 0; }));
+    EXPECT_FALSE(app->statusChanged);
+    EXPECT_EQ(signalsAfter(3), 0);
+}
+
+// A refusal is an error of our own name; a second launch's command line reaches the app's own
+// parts, bounded in count and length.
+TEST_F(ControlServiceTest, RefusalsAndSecondLaunchesArriveAsSent) {
+    timer(true);
+    const QDBusMessage refused = call(client("caller"), "Pause");
+    EXPECT_EQ(std::pair(refused.errorName(), refused.errorMessage()),
+              std::pair(QString(kControlRefused), QString("Таймер уже на паузе")));
+
+    QList<QStringList> launched;
+    QObject::connect(service.get(), &ControlService::launchedAgain,
+                     [&](const QStringList& arguments) { launched << arguments; });
+    QDBusConnection bus = client("second");
+    ASSERT_EQ(call(bus, "LaunchedAgain", {QStringList()}).type(), QDBusMessage::ReplyMessage);
+    const QStringList flood(100, QString(5000, 'x'));
+    ASSERT_EQ(call(bus, "LaunchedAgain", {flood}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(launched.size(), 2);
+    EXPECT_EQ(launched[0], QStringList());
+    EXPECT_EQ(launched[1], QStringList(ControlService::kMostArguments,
+                                       QString(ControlService::kLongestArgument, 'x')));
+}
+
+}  // namespace
+}  // namespace orvela::qt
