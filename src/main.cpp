@@ -8,6 +8,7 @@
 #include "shell/platform/qt/command_line.hpp"
 #include "shell/platform/qt/control_service.hpp"
 #include "shell/platform/qt/gui_start.hpp"
+#include "shell/platform/qt/no_place_notice.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
 #include "shell/platform/qt/single_instance.hpp"
 
@@ -37,5 +38,10 @@ int main(int argc, char** argv) {
     orvela::App::shared = &app;
     const orvela::qt::ControlService control(app, QDBusConnection::sessionBus());
     app.applicationDidFinishLaunching();
+    // A second launch is the user looking for the item: where the panel has no place for it,
+    // say so again.
+    QObject::connect(&control, &orvela::qt::ControlService::launchedAgain, [&platform] {
+        if (orvela::qt::NoPlaceNotice* notice = platform.noPlaceNotice()) notice->secondLaunch();
+    });
     return application->exec();
 }
