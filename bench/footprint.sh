@@ -374,6 +374,8 @@ measure_run() {  # round, host kind
     done
     t1=$(date +%s.%N)
     span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    local -A rep1
+    for ((i = 0; i < slots; i++)); do rep1[$i]=$(last_repaint_count "${dir_of[$i]}/program.log"); done
     sleep 1  # let the monitors write out the window's last messages
     local key ticks
     for ((i = 0; i < slots; i++)); do
@@ -392,7 +394,7 @@ measure_run() {  # round, host kind
         # shellcheck disable=SC2086
         R[$key:host:rss1]=$(rss_kib ${hp[$i]})
         if [ "$i" -eq "$qt_slot" ]; then
-            ticks=$(($(last_repaint_count "${dir_of[$i]}/program.log") - rep0[$i]))
+            ticks=$((rep1[$i] - rep0[$i]))
         else
             ticks=$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1" XAyatanaNewLabel)
         fi
@@ -431,8 +433,10 @@ callgrind_run() {  # host kind
         rep0[$i]=$(last_repaint_count "${dir_of[$i]}/program.log")
     done
     sleep "$cg_seconds" & wait $!
+    local -A rep1
     for ((i = 0; i < slots; i++)); do
         callgrind_control -d "${prog_of[$i]}" >>"${dir_of[$i]}/control.log" 2>&1 || echo "callgrind_control -d failed for ${names[i]}" >&2
+        rep1[$i]=$(last_repaint_count "${dir_of[$i]}/program.log")
     done
     t1=$(date +%s.%N)
     span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
@@ -442,7 +446,7 @@ callgrind_run() {  # host kind
         dump=$(ls -t "${dir_of[$i]}"/callgrind.out.* 2>/dev/null | head -1)
         ir=$(awk '/^(summary|totals):/ { print $2; exit }' "${dump:-/dev/null}")
         if [ "$i" -eq "$qt_slot" ]; then
-            ticks=$(($(last_repaint_count "${dir_of[$i]}/program.log") - rep0[$i]))
+            ticks=$((rep1[$i] - rep0[$i]))
         else
             ticks=$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1" XAyatanaNewLabel)
         fi
