@@ -1,62 +1,105 @@
 #!/usr/bin/env bash
-# Footprint of ORVELA Timer next to a plain Qt 6 tray countdown, on a private desktop.
+# Footprint of ORVELA Timer next to a plain Qt 6 tray countdown, and of the panel serving each.
 #
-#   bench/footprint.sh [--seconds N] [--warmup N] [--scenario sni|xembed|both]
-#                      [--build DIR] [--app PATH] [--plan PLAN]
+#   bench/footprint.sh [--rounds N] [--warmup S] [--seconds S] [--hosts LIST]
+#                      [--callgrind-hosts LIST] [--callgrind-warmup S] [--callgrind-seconds S]
+#                      [--build DIR] [--app PATH] [--also-app NAME=PATH]... [--plan PLAN]
 #
-#   --seconds N   length of the measured window (default 60)
-#   --warmup N    seconds both programs run before the window opens (default 20)
-#   --scenario    sni: a StatusNotifierItem panel (bench/sni-host); xembed: the XEmbed tray
-#                 `trayer`; both (default) runs one after the other
-#   --build DIR   build folder of the helpers and the default app (default build/rel; configured
-#                 and built here when needed)
-#   --app PATH    the orvela-timer binary to measure (default DIR/orvela-timer)
-#   --plan PLAN   the stand-in's timer plan (default work:25,rest:5: the window stays in a work
-#                 phase with whole minutes left, the common case)
+#   --rounds N        rounds over all hosts (default 5; the ratios' median and spread need >= 5;
+#                     0 runs the callgrind pass alone)
+#   --warmup S        seconds every program runs before a window opens (default 15)
+#   --seconds S       length of each measured window (default 30)
+#   --hosts LIST      comma-separated, in this order each round (default xfce,gnome,panel):
+#                       xfce    bench/sni-host --style xfce: Xfce 4.18 / KDE Plasma, no label, one
+#                               GetAll of every property 10 ms after any change signal
+#                       gnome   bench/sni-host --style gnome: GNOME's AppIndicator, the label from
+#                               XAyatanaNewLabel's arguments, one Get per property a NewIcon,
+#                               NewToolTip or NewTitle names
+#                       panel   the real xfce4-panel (Debian's, packaged default layout); skipped
+#                               with a note when it is not installed
+#                       trayer  Debian's trayer, an XEmbed tray (no StatusNotifierWatcher)
+#   --callgrind-hosts LIST   hosts (xfce, gnome) for the instruction count (default xfce,gnome;
+#                     "none" skips it); --callgrind-warmup S (default 60) and
+#                     --callgrind-seconds S (default 60) size its windows
+#   --build DIR       build folder of the helpers and the default app (default build/rel;
+#                     configured and built here when needed)
+#   --app PATH        the orvela-timer binary to measure (default DIR/orvela-timer)
+#   --also-app NAME=PATH   another orvela-timer build measured side by side under NAME (e.g. the
+#                     build before a change); may be given more than once
+#   --plan PLAN       the stand-in's timer plan (default work:25,rest:5: the windows stay in a
+#                     work phase with whole minutes left, the common case)
 #
-# Per scenario it starts a fresh session bus (dbus-daemon), the panel side, dbus-monitor, our app
-# and bench/qt-tray-countdown side by side against one stand-in service (orvela-dev-service on
-# 127.0.0.1 with a running demo timer), all on one Xvfb display, and prints for each program:
-#   RSS          resident memory at the window's start and end (VmRSS), and its growth
-#   CPU ms/min   utime+stime from /proc/PID/stat over the window (10 ms ticks: coarse)
-#   sched ms/min time on a CPU from /proc/PID/task/*/schedstat (nanoseconds; the targets use it)
-#   wakeups/s    context switches, voluntary + involuntary, summed over all threads from
-#                /proc/PID/task/*/status (sampled each second, so threads that come and go count);
-#                (invol.) is the involuntary part, which grows when other work shares the CPUs
-#   D-Bus/min    messages the program sent on the bus (any of its connections), from dbus-monitor
-#   NewIcon/min  NewIcon signals the program emitted
-#   repaints/min icon images drawn: ours emits NewIcon for each (on either tray); the Qt tray
-#                counts its setIcon calls on stderr
+# Every program gets a desktop of its own: an Xvfb display, a session bus (dbus-daemon) with
+# dbus-monitor on it, a home, and in each round a fresh host of each kind on that bus. The
+# programs run side by side, one stand-in service serves them all (orvela-dev-service on
+# 127.0.0.1 with a running demo timer), and the order in which they start turns each round.
+# Comparing programs that ran in the same window cancels most of the machine's noise; what is
+# left shows in the spread over rounds. For each program and for the host serving it:
+#   CPU ms/min   time on a CPU, from /proc/PID/task/*/schedstat (nanoseconds)
+#   wakeups/s    context switches, voluntary + involuntary, of all threads (/proc/PID/task/*/status,
+#                sampled each second, so threads that come and go count)
+#   D-Bus/min    messages the process sent on its bus (any of its connections), from dbus-monitor
+#   RSS0, RSS1   resident memory (VmRSS, KiB) at the window's start and end
+#   ticks/min    the program's visible updates: our label signals (XAyatanaNewLabel), the Qt tray's
+#                icon repaints (it counts them on stderr); 60 means it kept up
+# For panel, the host is xfce4-panel's systray plugin process (a wrapper of its own).
+# Then, per callgrind host, every program runs once more under valgrind's callgrind against a
+# host of that kind: the counters are zeroed after the warm-up (callgrind_control -z) and dumped
+# after the window (-d); instructions per minute are noise-free, and ticks/s shows whether the
+# slowed-down program still kept up with the second.
 # Everything runs on loopback and unix sockets and is stopped on exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=60
-warmup=20
-scenario=both
+rounds=5
+warmup=15
+seconds=30
+hosts=xfce,gnome,panel
+cg_hosts=xfce,gnome
+cg_warmup=60
+cg_seconds=60
 build=build/rel
 app=
 plan=work:25,rest:5
+also=()
 while [ $# -gt 0 ]; do
     case "$1" in
-        --seconds) seconds=$2; shift 2 ;;
+        --rounds) rounds=$2; shift 2 ;;
         --warmup) warmup=$2; shift 2 ;;
-        --scenario) scenario=$2; shift 2 ;;
+        --seconds) seconds=$2; shift 2 ;;
+        --hosts) hosts=$2; shift 2 ;;
+        --callgrind-hosts) cg_hosts=$2; shift 2 ;;
+        --callgrind-warmup) cg_warmup=$2; shift 2 ;;
+        --callgrind-seconds) cg_seconds=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
         --app) app=$2; shift 2 ;;
+        --also-app) also+=("$2"); shift 2 ;;
         --plan) plan=$2; shift 2 ;;
         -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
 done
-[[ $seconds =~ ^[0-9]+$ && $seconds -ge 5 && $seconds -le 3600 ]] || { echo "--seconds: 5…3600" >&2; exit 2; }
-[[ $warmup =~ ^[0-9]+$ && $warmup -le 600 ]] || { echo "--warmup: 0…600" >&2; exit 2; }
-case "$scenario" in sni) scenarios=(sni) ;; xembed) scenarios=(xembed) ;; both) scenarios=(sni xembed) ;;
-    *) echo "--scenario: sni, xembed or both" >&2; exit 2 ;; esac
+in_range() { [[ $1 =~ ^[0-9]+$ ]] && [ "$1" -ge "$2" ] && [ "$1" -le "$3" ]; }
+in_range "$rounds" 0 50 || { echo "--rounds: 0…50 (0: the callgrind pass alone)" >&2; exit 2; }
+in_range "$warmup" 0 600 || { echo "--warmup: 0…600" >&2; exit 2; }
+in_range "$seconds" 5 3600 || { echo "--seconds: 5…3600" >&2; exit 2; }
+in_range "$cg_warmup" 5 600 || { echo "--callgrind-warmup: 5…600" >&2; exit 2; }
+in_range "$cg_seconds" 5 3600 || { echo "--callgrind-seconds: 5…3600" >&2; exit 2; }
+IFS=, read -r -a host_kinds <<<"$hosts"
+for h in "${host_kinds[@]}"; do
+    case "$h" in xfce|gnome|panel|trayer) ;; *) echo "--hosts: xfce, gnome, panel, trayer" >&2; exit 2 ;; esac
+done
+cg_kinds=()
+[ "$cg_hosts" = none ] || IFS=, read -r -a cg_kinds <<<"$cg_hosts"
+for h in "${cg_kinds[@]}"; do
+    case "$h" in xfce|gnome) ;; *) echo "--callgrind-hosts: xfce, gnome or none" >&2; exit 2 ;; esac
+done
 
 # ---- what this needs: the project's packages, then the desktop pieces only this script uses
 scripts/deps.sh
-wanted=(xvfb trayer x11-utils dbus coreutils)
+wanted=(xvfb x11-utils dbus coreutils procps)
+[[ ,$hosts, == *,trayer,* ]] && wanted+=(trayer)
+[ ${#cg_kinds[@]} -gt 0 ] && wanted+=(valgrind)
 missing=()
 for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -67,6 +110,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+if [[ ,$hosts, == *,panel,* ]] && ! command -v xfce4-panel >/dev/null; then
+    echo "note: xfce4-panel is not installed (apt-get install xfce4-panel); the panel host is skipped"
+    host_kinds=("${host_kinds[@]/panel/}")
+fi
 
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVELA_BUILD_TESTS=ON >/dev/null
@@ -76,30 +123,44 @@ targets=(orvela-dev-service sni-host qt-tray-countdown)
 echo "Building ${targets[*]} in $build"
 built=$(ninja -C "$build" "${targets[@]}" 2>&1) || { echo "$built" >&2; exit 1; }
 app=${app:-$build/orvela-timer}
-[ -x "$app" ] || { echo "no app binary at $app" >&2; exit 1; }
-app=$(realpath "$app")
 build=$(realpath "$build")
+
+# The programs: ours, the other builds, and the Qt tray last.
+names=(orvela-timer)
+binaries=("$(realpath "$app")")
+for spec in "${also[@]}"; do
+    [[ $spec == ?*=?* ]] || { echo "--also-app wants NAME=PATH" >&2; exit 2; }
+    names+=("${spec%%=*}")
+    binaries+=("$(realpath "${spec#*=}")")
+done
+names+=(qt-tray-countdown)
+binaries+=("$build/qt-tray-countdown")
+for b in "${binaries[@]}"; do [ -x "$b" ] || { echo "no program at $b" >&2; exit 1; }; done
+slots=${#names[@]}
+qt_slot=$((slots - 1))
 
 # ---- clean-up of everything started here
 work=$(mktemp -d /tmp/orvela-footprint.XXXXXX)
 started=()
-stop_all() {
+groups=()
+stop_pids() {
     local pid
-    for ((i = ${#started[@]} - 1; i >= 0; i--)); do
-        pid=${started[i]}
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${started[@]}"; do
+    for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "$@"; do
         for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
     done
-    started=()
+}
+stop_all() {
+    stop_pids "${started[@]}"
+    local group
+    for group in "${groups[@]}"; do kill -- "-$group" 2>/dev/null || true; done
+    started=() groups=()
 }
 trap 'stop_all; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-# Waits (at most $2 tenths of a second) until the file $1 holds a line matching $3.
-wait_for_line() {
+wait_for_line() {  # file, tenths of a second at most, pattern
     for _ in $(seq "$2"); do
         grep -q -- "$3" "$1" 2>/dev/null && return 0
         sleep 0.1
@@ -108,107 +169,87 @@ wait_for_line() {
     return 1
 }
 
-# ---- the shared pieces: one X display, one stand-in service
-Xvfb -displayfd 5 -nolisten tcp -screen 0 1280x800x24 5>"$work/display" 2>"$work/xvfb.log" &
-started+=($!)
-wait_for_line "$work/display" 100 '^[0-9]'
-export DISPLAY=:$(head -1 "$work/display")
+# ---- the shared pieces: one X display per program, one stand-in service
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM SESSION_MANAGER XDG_CURRENT_DESKTOP DESKTOP_SESSION
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
+displays=()
+x_pids=()
+for ((i = 0; i < slots; i++)); do
+    Xvfb -displayfd 5 -nolisten tcp -screen 0 1280x800x24 5>"$work/display-$i" 2>"$work/xvfb-$i.log" &
+    x_pids+=($!)
+    wait_for_line "$work/display-$i" 100 '^[0-9]'
+    displays+=(":$(head -1 "$work/display-$i")")
+done
 token=orvela_bench_token
 "$build/orvela-dev-service" --port 0 --token "$token" --plan "$plan" >"$work/service.log" 2>&1 &
-started+=($!)
-shared=${#started[@]}
+service_pid=$!
 wait_for_line "$work/service.log" 100 '^listening on 127.0.0.1:'
 port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/service.log" | head -1)
 url=http://127.0.0.1:$port
+trap 'stop_all; stop_pids "$service_pid" "${x_pids[@]}"; rm -rf "$work"' EXIT
 
-make_home() {  # a home of its own, with the token where the app reads it
-    mkdir -p "$1/.config/orvela"
-    chmod 700 "$1" "$1/.config" "$1/.config/orvela"
-    (umask 077 && printf '%s\n' "$token" >"$1/.config/orvela/token")
-}
-
-clk_tck=$(getconf CLK_TCK)
-
-cpu_ticks() {  # utime + stime of the whole process (threads that ended included)
-    local line rest
-    read -r line <"/proc/$1/stat" || return 1
-    rest=${line##*) }
-    # shellcheck disable=SC2086
-    set -- $rest
-    echo $((${12} + ${13}))
-}
-
-rss_kib() {
-    local key value _
-    while read -r key value _; do
-        [ "$key" = VmRSS: ] && { echo "$value"; return 0; }
-    done <"/proc/$1/status"
-    return 1
+# ---- reading /proc
+rss_kib() {  # summed over the pids given
+    local pid key value _ total=0
+    for pid in "$@"; do
+        while read -r key value _; do
+            [ "$key" = VmRSS: ] && total=$((total + value))
+        done <"/proc/$pid/status" 2>/dev/null || true
+    done
+    echo "$total"
 }
 
 # Per thread, context switches and nanoseconds on a CPU (schedstat): the first value seen (0 for
 # a thread born in the window) and the last, so threads that end in the window still count.
-declare -A ctx_first ctx_last ns_first ns_last inv_first inv_last
+declare -A ctx_first ctx_last ns_first ns_last
 sample_threads() {  # $1 pid, $2 "start" when the window opens
-    local pid=$1 dir tid key value _ sum ns inv
+    local pid=$1 dir tid key value _ sum ns
     for dir in /proc/"$pid"/task/*; do
         tid=${dir##*/}
-        sum= inv=
+        sum=
         { while read -r key value _; do
             case "$key" in
-                voluntary_ctxt_switches:) sum=$((${sum:-0} + value)) ;;
-                nonvoluntary_ctxt_switches:) sum=$((${sum:-0} + value)) inv=$value ;;
+                voluntary_ctxt_switches:|nonvoluntary_ctxt_switches:) sum=$((${sum:-0} + value)) ;;
             esac
         done <"$dir/status"; read -r ns _ <"$dir/schedstat"; } 2>/dev/null || continue
         [ -n "$sum" ] && [ -n "$ns" ] || continue
         if [ -z "${ctx_first[$pid:$tid]:-}" ]; then
             if [ "${2:-}" = start ]; then
-                ctx_first[$pid:$tid]=$sum ns_first[$pid:$tid]=$ns inv_first[$pid:$tid]=$inv
+                ctx_first[$pid:$tid]=$sum ns_first[$pid:$tid]=$ns
             else
-                ctx_first[$pid:$tid]=0 ns_first[$pid:$tid]=0 inv_first[$pid:$tid]=0
+                ctx_first[$pid:$tid]=0 ns_first[$pid:$tid]=0
             fi
         fi
-        ctx_last[$pid:$tid]=$sum ns_last[$pid:$tid]=$ns inv_last[$pid:$tid]=$inv
+        ctx_last[$pid:$tid]=$sum ns_last[$pid:$tid]=$ns
     done
 }
-thread_total() {  # $1 ctx, inv or ns, $2 pid
-    local key total=0
+thread_total() {  # $1 ctx or ns, then the pids
+    local key total=0 pid
     local -n first=${1}_first last=${1}_last
-    for key in "${!last[@]}"; do
-        [[ $key == "$2":* ]] && total=$((total + last[$key] - first[$key]))
+    shift
+    for pid in "$@"; do
+        for key in "${!last[@]}"; do
+            [[ $key == "$pid":* ]] && total=$((total + last[$key] - first[$key]))
+        done
     done
     echo "$total"
 }
 
-# Names of the windows docked in trayer (XEmbed clients are children of its "panel" window).
-docked_in_trayer() {
-    xwininfo -root -tree 2>/dev/null | awk '
-        /"panel": \("panel" "trayer"\)/ { match($0, /^ */); base = RLENGTH; inside = 1; next }
-        inside && NF { match($0, /^ */); if (RLENGTH <= base) { inside = 0; next }
-            if (match($0, /"[^"]+": \("/)) { name = substr($0, RSTART + 1); sub(/".*/, "", name); print name } }' |
-        sort -u | tr '\n' ' '
-}
-
-bus_call() {
-    dbus-send --session --print-reply=literal --reply-timeout=2000 --dest=org.freedesktop.DBus \
-        /org/freedesktop/DBus "org.freedesktop.DBus.$1" "${@:2}"
-}
-
-# Unique bus names owned by process $1 (a Qt program may hold more than one connection).
+# Unique bus names owned by any of the pids given, on the bus in DBUS_SESSION_BUS_ADDRESS.
 names_of() {
-    local name owner
-    for name in $(bus_call ListNames | tr -s ' ' '\n' | grep '^:'); do
-        owner=$(bus_call GetConnectionUnixProcessID "string:$name" 2>/dev/null | awk '{print $NF}') || continue
-        [ "$owner" = "$1" ] && printf '%s ' "$name"
+    local name owner pid
+    for name in $(dbus-send --session --print-reply=literal --reply-timeout=2000 \
+        --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames |
+        tr -s ' ' '\n' | grep '^:'); do
+        owner=$(dbus-send --session --print-reply=literal --reply-timeout=2000 \
+            --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" 2>/dev/null |
+            awk '{print $NF}') || continue
+        for pid in "$@"; do [ "$owner" = "$pid" ] && printf '%s ' "$name"; done
     done
     return 0
 }
 
-# Messages in the monitor log sent by names $2 between times $3 and $4; member $5 if given.
+# Messages in a monitor log sent by names $2 between times $3 and $4; member $5 if given.
 count_sent() {
     awk -F'\t' -v names="$2" -v from="$3" -v to="$4" -v member="${5:-}" '
         BEGIN { n = split(names, list, " "); for (i = 1; i <= n; i++) mine[list[i]] = 1 }
@@ -218,138 +259,254 @@ count_sent() {
 }
 
 per_minute() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.1f", n * 60 / s }'; }
+last_repaint_count() { awk '/^repaints [0-9]+/ { n = $2 } END { print n + 0 }' "$1" 2>/dev/null || echo 0; }
 
-last_repaint_count() { grep -o '^repaints [0-9]*' "$1" 2>/dev/null | tail -1 | awk '{print $2 + 0}'; }
-
-run_scenario() {
-    local kind=$1 dir=$work/$1
-    mkdir -p "$dir"
-    dbus-daemon --session --nofork --print-address=6 6>"$dir/bus" 2>"$dir/bus.log" &
-    started+=($!)
-    wait_for_line "$dir/bus" 50 'unix:'
-    export DBUS_SESSION_BUS_ADDRESS
-    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$dir/bus")
-
-    stdbuf -oL dbus-monitor --session --profile >"$dir/monitor.log" 2>"$dir/monitor.err" &
-    started+=($!)
-    wait_for_line "$dir/monitor.log" 50 '^#type'
-
-    local panel
-    if [ "$kind" = sni ]; then
-        "$build/sni-host" >"$dir/host.log" 2>&1 &
-        started+=($!)
-        wait_for_line "$dir/host.log" 100 '^watching'
-        panel="bench/sni-host: StatusNotifierWatcher + host; each change signal -> one GetAll 10 ms later (Xfce 4.18 style), XAyatanaNewLabel args used as sent"
-    else
-        trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-            --transparent false >"$dir/trayer.log" 2>&1 &
-        started+=($!)
-        for _ in $(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.1; done
-        sleep 0.5
-        panel="trayer $(dpkg-query -W -f='${Version}' trayer): XEmbed system tray, no StatusNotifierWatcher on the bus"
-    fi
-
-    make_home "$dir/home-app"
-    make_home "$dir/home-qt"
-    HOME=$dir/home-app XDG_CONFIG_HOME=$dir/home-app/.config \
-        "$app" -OrvelaURL "$url" >"$dir/app.log" 2>&1 &
-    local ours=$!
-    started+=($ours)
-    HOME=$dir/home-qt XDG_CONFIG_HOME=$dir/home-qt/.config \
-        "$build/qt-tray-countdown" --url "$url" --token "$token" 2>"$dir/qt.log" >/dev/null &
-    local theirs=$!
-    started+=($theirs)
-
-    sleep "$warmup" & wait $!  # in the background, so that a signal ends the wait at once
-    local pid
-    for pid in "$ours" "$theirs"; do
-        kill -0 "$pid" 2>/dev/null || { echo "a program exited during the warm-up ($kind); its log:" >&2; cat "$dir/app.log" "$dir/qt.log" >&2; return 1; }
-    done
-    local names_ours names_theirs
-    names_ours=$(names_of "$ours")
-    names_theirs=$(names_of "$theirs")
-
-    # ---- the window
-    local t0 t1 cpu0_o cpu0_t rss0_o rss0_t rep0 max_o=0 max_t=0 r
-    ctx_first=() ctx_last=() ns_first=() ns_last=() inv_first=() inv_last=()
-    t0=$(date +%s.%N)
-    cpu0_o=$(cpu_ticks "$ours"); cpu0_t=$(cpu_ticks "$theirs")
-    rss0_o=$(rss_kib "$ours"); rss0_t=$(rss_kib "$theirs")
-    rep0=$(last_repaint_count "$dir/qt.log")
-    sample_threads "$ours" start; sample_threads "$theirs" start
-    local end_at=$(( $(date +%s) + seconds ))
-    while [ "$(date +%s)" -lt "$end_at" ]; do
-        sleep 1
-        for pid in "$ours" "$theirs"; do
-            kill -0 "$pid" 2>/dev/null || { echo "a program exited during the window ($kind)" >&2; return 1; }
-        done
-        sample_threads "$ours"; sample_threads "$theirs"
-        r=$(rss_kib "$ours"); [ "$r" -gt "$max_o" ] && max_o=$r
-        r=$(rss_kib "$theirs"); [ "$r" -gt "$max_t" ] && max_t=$r
-    done
-    t1=$(date +%s.%N)
-    local cpu1_o cpu1_t rss1_o rss1_t rep1
-    cpu1_o=$(cpu_ticks "$ours"); cpu1_t=$(cpu_ticks "$theirs")
-    rss1_o=$(rss_kib "$ours"); rss1_t=$(rss_kib "$theirs")
-    rep1=$(last_repaint_count "$dir/qt.log")
-    local span
-    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    sleep 1  # let dbus-monitor write out the window's last messages
-
-    # ---- the table
-    local sni_o=no sni_t=no
-    grep -q "^registered ${names_ours%% *} " "$dir/host.log" 2>/dev/null && sni_o=yes
-    for r in $names_theirs; do grep -q "^registered $r " "$dir/host.log" 2>/dev/null && sni_t=yes; done
-    echo
-    echo "== scenario: $kind — ${span} s window after ${warmup} s warm-up"
-    echo "   panel: $panel"
-    if [ "$kind" = sni ]; then
-        echo "   registered with the watcher: orvela-timer $sni_o, qt-tray-countdown $sni_t"
-    else
-        echo "   windows docked in trayer: $(docked_in_trayer)"
-    fi
-    printf '   %-18s %9s %9s %8s %10s %12s %9s %8s %9s %11s %12s\n' program "RSS0 KiB" "RSS1 KiB" "max KiB" \
-        "CPU ms/min" "sched ms/min" wakeups/s "(invol.)" D-Bus/min NewIcon/min repaints/min
-    local label pid cpu0 cpu1 rss0 rss1 max names cpu_ms sched_ms wakeups involuntary msgs icons repaints
-    declare -gA result
-    for label in orvela-timer qt-tray-countdown; do
-        if [ "$label" = orvela-timer ]; then
-            pid=$ours cpu0=$cpu0_o cpu1=$cpu1_o rss0=$rss0_o rss1=$rss1_o max=$max_o names=$names_ours
-        else
-            pid=$theirs cpu0=$cpu0_t cpu1=$cpu1_t rss0=$rss0_t rss1=$rss1_t max=$max_t names=$names_theirs
-        fi
-        cpu_ms=$(awk -v d="$((cpu1 - cpu0))" -v hz="$clk_tck" -v s="$span" 'BEGIN { printf "%.0f", d * 1000 / hz * 60 / s }')
-        sched_ms=$(awk -v n="$(thread_total ns "$pid")" -v s="$span" 'BEGIN { printf "%.1f", n / 1e6 * 60 / s }')
-        wakeups=$(awk -v n="$(thread_total ctx "$pid")" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
-        involuntary=$(awk -v n="$(thread_total inv "$pid")" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
-        msgs=$(per_minute "$(count_sent "$dir/monitor.log" "$names" "$t0" "$t1")" "$span")
-        icons=$(per_minute "$(count_sent "$dir/monitor.log" "$names" "$t0" "$t1" NewIcon)" "$span")
-        if [ "$label" = orvela-timer ]; then repaints=$icons; else repaints=$(per_minute "$((rep1 - rep0))" "$span"); fi
-        printf '   %-18s %9s %9s %8s %10s %12s %9s %8s %9s %11s %12s\n' "$label" "$rss0" "$rss1" "$max" \
-            "$cpu_ms" "$sched_ms" "$wakeups" "$involuntary" "$msgs" "$icons" "$repaints"
-        result[$kind:$label:cpu]=$sched_ms result[$kind:$label:wakeups]=$wakeups
-        result[$kind:$label:growth]=$((rss1 - rss0))
-    done
-    local o=$kind:orvela-timer t=$kind:qt-tray-countdown
-    awk -v co="${result[$o:cpu]}" -v ct="${result[$t:cpu]}" -v wo="${result[$o:wakeups]}" \
-        -v wt="${result[$t:wakeups]}" -v g="${result[$o:growth]}" 'BEGIN {
-        printf "   targets: CPU ours <= half the Qt tray: %s (%.1f vs %.1f sched ms/min); ", (co <= ct / 2 ? "met" : "NOT met"), co, ct
-        printf "wakeups ours <= Qt tray: %s (%.2f vs %.2f /s); ", (wo <= wt ? "met" : "NOT met"), wo, wt
-        printf "RSS growth ours: %+d KiB\n", g }'
-
-    # The scenario's own pieces go; Xvfb and the stand-in stay for the next one.
-    local keep=("${started[@]:0:$shared}") pid_done
-    for pid_done in "${started[@]:$shared}"; do kill "$pid_done" 2>/dev/null || true; done
-    for pid_done in "${started[@]:$shared}"; do
-        for _ in $(seq 30); do kill -0 "$pid_done" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$pid_done" 2>/dev/null || true
-    done
-    started=("${keep[@]}")
+make_home() {  # a home of its own, with the token where the app reads it
+    mkdir -p "$1/.config/orvela" "$1/.cache" "$1/.local/share" "$1/runtime"
+    chmod 700 "$1" "$1/.config" "$1/.config/orvela" "$1/runtime"
+    (umask 077 && printf '%s\n' "$token" >"$1/.config/orvela/token")
 }
 
-echo "ORVELA Timer footprint: $app"
-echo "   against qt-tray-countdown (QSystemTrayIcon, mm:ss repainted each second, GET every 15 s)"
-echo "   stand-in $url, plan $plan; Xvfb $DISPLAY; $(nproc) CPUs; $(date -u '+%F %T UTC')"
-echo "   wakeups/s = voluntary + involuntary context switches of all threads per second"
-echo "   load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
-for kind in "${scenarios[@]}"; do run_scenario "$kind"; done
+# ---- one desktop: bus, monitor, host, program (all of slot $1, in folder $2, host kind $3;
+#      "$4" = valgrind to run the program under callgrind)
+declare -A bus_of host_of prog_of dir_of
+start_desktop() {
+    local i=$1 dir=$2 kind=$3 how=${4:-}
+    mkdir -p "$dir"
+    make_home "$dir/home"
+    dir_of[$i]=$dir
+    local -a env=(env "HOME=$dir/home" "XDG_CONFIG_HOME=$dir/home/.config"
+        "XDG_CACHE_HOME=$dir/home/.cache" "XDG_DATA_HOME=$dir/home/.local/share"
+        "XDG_RUNTIME_DIR=$dir/home/runtime" "DISPLAY=${displays[i]}")
+    [ "$kind" = panel ] && env+=(XDG_CURRENT_DESKTOP=XFCE)
+    # setsid: services the bus activates (xfconfd for the panel) go with its process group.
+    setsid "${env[@]}" dbus-daemon --session --nofork --print-address=6 6>"$dir/bus" >"$dir/bus.out" 2>"$dir/bus.log" &
+    started+=($!) groups+=($!)
+    wait_for_line "$dir/bus" 50 'unix:'
+    bus_of[$i]=$(head -1 "$dir/bus")
+    env+=("DBUS_SESSION_BUS_ADDRESS=${bus_of[$i]}")
+    "${env[@]}" stdbuf -oL dbus-monitor --session --profile >"$dir/monitor.log" 2>"$dir/monitor.err" &
+    started+=($!)
+    wait_for_line "$dir/monitor.log" 50 '^#type'
+    case "$kind" in
+        xfce|gnome)
+            "${env[@]}" "$build/sni-host" --style "$kind" >"$dir/host.log" 2>&1 &
+            host_of[$i]=$! ; started+=($!)
+            wait_for_line "$dir/host.log" 100 '^watching' ;;
+        panel)
+            mkdir -p "$dir/home/.config/xfce4/xfconf/xfce-perchannel-xml"
+            cp /etc/xdg/xfce4/panel/default.xml "$dir/home/.config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml"
+            "${env[@]}" xfce4-panel --disable-wm-check >"$dir/host.log" 2>&1 &
+            host_of[$i]=$! ; started+=($!)
+            # As at a login, the panel's watcher is up before the programs look for one (the
+            # Qt tray would take the XEmbed tray instead, for good).
+            for _ in $(seq 300); do
+                "${env[@]}" dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+                    /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner \
+                    string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true && break
+                sleep 0.1
+            done ;;
+        trayer)
+            "${env[@]}" trayer --edge top --align right --widthtype request --height 24 \
+                --SetDockType true --transparent false >"$dir/host.log" 2>&1 &
+            host_of[$i]=$! ; started+=($!) ;;
+    esac
+    local -a program=("${binaries[i]}" -OrvelaURL "$url")
+    [ "$i" -eq "$qt_slot" ] && program=("${binaries[i]}" --url "$url" --token "$token")
+    if [ "$how" = valgrind ]; then
+        program=(valgrind --tool=callgrind --vgdb=yes "--callgrind-out-file=$dir/callgrind.out"
+            "${program[@]}")
+    fi
+    "${env[@]}" "${program[@]}" >"$dir/program.out" 2>"$dir/program.log" &
+    prog_of[$i]=$! ; started+=($!)
+}
+
+# The pids that do a host's work: xfce4-panel's systray plugin runs in a wrapper process.
+host_pids() {
+    local host=${host_of[$1]} pid args
+    if [ "$2" = panel ]; then
+        while read -r pid args; do
+            [[ $args == *systray* ]] && { echo "$pid"; return 0; }
+        done < <(ps --ppid "$host" -o pid=,args=)
+    fi
+    echo "$host"
+}
+
+alive() { kill -0 "$1" 2>/dev/null; }
+
+declare -A R  # R[round:host:slot:role:metric]
+measure_run() {  # round, host kind
+    local r=$1 kind=$2 i k
+    for ((k = 0; k < slots; k++)); do  # the start order turns each round
+        i=$(((k + r) % slots))
+        start_desktop "$i" "$work/r$r-$kind-$i" "$kind"
+    done
+    sleep "$warmup" & wait $!
+    local -A hp names_prog names_host
+    for ((i = 0; i < slots; i++)); do
+        alive "${prog_of[$i]}" || { echo "${names[i]} exited during the warm-up; its log:" >&2; cat "${dir_of[$i]}/program.log" >&2; return 1; }
+        alive "${host_of[$i]}" || { echo "the $kind host of ${names[i]} exited; its log:" >&2; cat "${dir_of[$i]}/host.log" >&2; return 1; }
+        hp[$i]=$(host_pids "$i" "$kind")
+        names_prog[$i]=$(DBUS_SESSION_BUS_ADDRESS=${bus_of[$i]} names_of "${prog_of[$i]}")
+        # shellcheck disable=SC2086
+        names_host[$i]=$(DBUS_SESSION_BUS_ADDRESS=${bus_of[$i]} names_of ${hp[$i]})
+    done
+    ctx_first=() ctx_last=() ns_first=() ns_last=()
+    local t0 t1 span
+    local -A rss0 rss0h rep0
+    t0=$(date +%s.%N)
+    for ((i = 0; i < slots; i++)); do
+        rss0[$i]=$(rss_kib "${prog_of[$i]}")
+        # shellcheck disable=SC2086
+        rss0h[$i]=$(rss_kib ${hp[$i]})
+        rep0[$i]=$(last_repaint_count "${dir_of[$i]}/program.log")
+        sample_threads "${prog_of[$i]}" start
+        for k in ${hp[$i]}; do sample_threads "$k" start; done
+    done
+    local end_at=$(($(date +%s) + seconds))
+    while [ "$(date +%s)" -lt "$end_at" ]; do
+        sleep 1
+        for ((i = 0; i < slots; i++)); do
+            alive "${prog_of[$i]}" || { echo "${names[i]} exited during the window ($kind)" >&2; return 1; }
+            sample_threads "${prog_of[$i]}"
+            for k in ${hp[$i]}; do sample_threads "$k"; done
+        done
+    done
+    t1=$(date +%s.%N)
+    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    local -A rep1
+    for ((i = 0; i < slots; i++)); do rep1[$i]=$(last_repaint_count "${dir_of[$i]}/program.log"); done
+    sleep 1  # let the monitors write out the window's last messages
+    local key ticks
+    for ((i = 0; i < slots; i++)); do
+        key=$r:$kind:$i
+        R[$key:prog:cpu]=$(awk -v n="$(thread_total ns "${prog_of[$i]}")" -v s="$span" 'BEGIN { printf "%.1f", n / 1e6 * 60 / s }')
+        R[$key:prog:wake]=$(awk -v n="$(thread_total ctx "${prog_of[$i]}")" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
+        R[$key:prog:bus]=$(per_minute "$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1")" "$span")
+        R[$key:prog:rss0]=${rss0[$i]}
+        R[$key:prog:rss1]=$(rss_kib "${prog_of[$i]}")
+        # shellcheck disable=SC2086
+        R[$key:host:cpu]=$(awk -v n="$(thread_total ns ${hp[$i]})" -v s="$span" 'BEGIN { printf "%.1f", n / 1e6 * 60 / s }')
+        # shellcheck disable=SC2086
+        R[$key:host:wake]=$(awk -v n="$(thread_total ctx ${hp[$i]})" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
+        R[$key:host:bus]=$(per_minute "$(count_sent "${dir_of[$i]}/monitor.log" "${names_host[$i]}" "$t0" "$t1")" "$span")
+        R[$key:host:rss0]=${rss0h[$i]}
+        # shellcheck disable=SC2086
+        R[$key:host:rss1]=$(rss_kib ${hp[$i]})
+        if [ "$i" -eq "$qt_slot" ]; then
+            ticks=$((rep1[$i] - rep0[$i]))
+        else
+            ticks=$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1" XAyatanaNewLabel)
+        fi
+        R[$key:prog:ticks]=$(per_minute "$ticks" "$span")
+        printf '   %-2s %-7s %-20s %8s %9s %9s %9s %9s %9s | %8s %9s %9s %9s %9s\n' "$r" "$kind" "${names[i]}" \
+            "${R[$key:prog:cpu]}" "${R[$key:prog:wake]}" "${R[$key:prog:bus]}" "${R[$key:prog:rss0]}" \
+            "${R[$key:prog:rss1]}" "${R[$key:prog:ticks]}" "${R[$key:host:cpu]}" "${R[$key:host:wake]}" \
+            "${R[$key:host:bus]}" "${R[$key:host:rss0]}" "${R[$key:host:rss1]}"
+    done
+    stop_all
+}
+
+# "median (min–max)" of the numbers given.
+spread() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+        m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
+}
+highest() { printf '%s\n' "$@" | sort -g | tail -1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 999) }'; }
+
+# ---- the callgrind pass: instructions per minute, and whether the program kept up
+callgrind_run() {  # host kind
+    local kind=$1 i
+    for ((i = 0; i < slots; i++)); do start_desktop "$i" "$work/cg-$kind-$i" "$kind" valgrind; done
+    sleep "$cg_warmup" & wait $!
+    local -A names_prog rep0
+    for ((i = 0; i < slots; i++)); do
+        alive "${prog_of[$i]}" || { echo "${names[i]} exited under valgrind; its log:" >&2; tail -20 "${dir_of[$i]}/program.log" >&2; return 1; }
+        names_prog[$i]=$(DBUS_SESSION_BUS_ADDRESS=${bus_of[$i]} names_of "${prog_of[$i]}")
+    done
+    local t0 t1 span
+    t0=$(date +%s.%N)
+    for ((i = 0; i < slots; i++)); do
+        callgrind_control -z "${prog_of[$i]}" >"${dir_of[$i]}/control.log" 2>&1 || echo "callgrind_control -z failed for ${names[i]}" >&2
+        rep0[$i]=$(last_repaint_count "${dir_of[$i]}/program.log")
+    done
+    sleep "$cg_seconds" & wait $!
+    local -A rep1
+    for ((i = 0; i < slots; i++)); do
+        callgrind_control -d "${prog_of[$i]}" >>"${dir_of[$i]}/control.log" 2>&1 || echo "callgrind_control -d failed for ${names[i]}" >&2
+        rep1[$i]=$(last_repaint_count "${dir_of[$i]}/program.log")
+    done
+    t1=$(date +%s.%N)
+    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    sleep 2
+    local ir ticks dump
+    for ((i = 0; i < slots; i++)); do
+        dump=$(ls -t "${dir_of[$i]}"/callgrind.out.* 2>/dev/null | head -1)
+        ir=$(awk '/^(summary|totals):/ { print $2; exit }' "${dump:-/dev/null}")
+        if [ "$i" -eq "$qt_slot" ]; then
+            ticks=$((rep1[$i] - rep0[$i]))
+        else
+            ticks=$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1" XAyatanaNewLabel)
+        fi
+        R[cg:$kind:$i:ir]=$(awk -v n="${ir:-0}" -v s="$span" 'BEGIN { printf "%.0f", n * 60 / s }')
+        R[cg:$kind:$i:ticks]=$(awk -v n="$ticks" -v s="$span" 'BEGIN { printf "%.2f", n / s }')
+        printf '   %-7s %-20s %16s %10s%s\n' "$kind" "${names[i]}" "${R[cg:$kind:$i:ir]}" "${R[cg:$kind:$i:ticks]}" \
+            "$(awk -v t="${R[cg:$kind:$i:ticks]}" 'BEGIN { if (t < 0.9) printf "   (fell behind: not comparable)" }')"
+    done
+    stop_all
+}
+
+began=$(date +%s)
+echo "ORVELA Timer footprint, $(date -u '+%F %T UTC'), $(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+for ((i = 0; i < slots; i++)); do echo "   ${names[i]}: ${binaries[i]}"; done
+echo "   stand-in $url, plan $plan; $rounds rounds of ${warmup} s warm-up + ${seconds} s window per host"
+echo
+printf '   %-2s %-7s %-20s %8s %9s %9s %9s %9s %9s | %8s %9s %9s %9s %9s\n' "" "" "" "program:" "" "" "" "" "" "its host:" "" "" "" ""
+printf '   %-2s %-7s %-20s %8s %9s %9s %9s %9s %9s | %8s %9s %9s %9s %9s\n' rd host program "CPU ms/m" wakeups/s \
+    "D-Bus/min" "RSS0 KiB" "RSS1 KiB" ticks/min "CPU ms/m" wakeups/s "D-Bus/min" "RSS0 KiB" "RSS1 KiB"
+active_hosts=()
+for h in "${host_kinds[@]}"; do [ -n "$h" ] && active_hosts+=("$h"); done
+for ((r = 1; r <= rounds; r++)); do
+    for h in "${active_hosts[@]}"; do measure_run "$r" "$h"; done
+done
+
+[ "$rounds" -gt 0 ] && echo
+[ "$rounds" -gt 0 ] && echo "== ratios to qt-tray-countdown over $rounds rounds: median (min–max); a target is met when the whole spread is on its side"
+for h in "${active_hosts[@]}"; do
+    [ "$rounds" -gt 0 ] || break
+    for ((i = 0; i < qt_slot; i++)); do
+        cpu=() wake=() rss=() hcpu=() growth=() hmine=()
+        for ((r = 1; r <= rounds; r++)); do
+            o=$r:$h:$i q=$r:$h:$qt_slot
+            cpu+=("$(ratio "${R[$o:prog:cpu]}" "${R[$q:prog:cpu]}")")
+            wake+=("$(ratio "${R[$o:prog:wake]}" "${R[$q:prog:wake]}")")
+            rss+=("$(ratio "${R[$o:prog:rss1]}" "${R[$q:prog:rss1]}")")
+            hcpu+=("$(ratio "${R[$o:host:cpu]}" "${R[$q:host:cpu]}")")
+            hmine+=("${R[$o:host:cpu]}")
+            growth+=("$((R[$o:prog:rss1] - R[$o:prog:rss0]))")
+        done
+        verdict() { awk -v top="$(highest "${@:2}")" -v limit="$1" 'BEGIN { print (top <= limit ? "met" : "NOT met") }'; }
+        echo "   $h, ${names[i]}:"
+        echo "      CPU              $(spread "${cpu[@]}")   target <= 0.5: $(verdict 0.5 "${cpu[@]}")"
+        echo "      wakeups          $(spread "${wake[@]}")   target <= 1: $(verdict 1 "${wake[@]}")"
+        echo "      RSS at the end   $(spread "${rss[@]}")   target <= 1: $(verdict 1 "${rss[@]}")"
+        echo "      RSS growth over a window: $(spread "${growth[@]}") KiB"
+        echo "      the host's CPU serving it: $(spread "${hmine[@]}") ms/min, against serving the Qt tray $(spread "${hcpu[@]}")"
+    done
+done
+
+if [ ${#cg_kinds[@]} -gt 0 ]; then
+    echo
+    echo "== callgrind: instructions per minute over a ${cg_seconds} s window after ${cg_warmup} s under valgrind"
+    printf '   %-7s %-20s %16s %10s\n' host program "instr/min" ticks/s
+    for h in "${cg_kinds[@]}"; do callgrind_run "$h"; done
+    for h in "${cg_kinds[@]}"; do
+        for ((i = 0; i < qt_slot; i++)); do
+            echo "   $h, ${names[i]} / qt-tray-countdown: $(ratio "${R[cg:$h:$i:ir]}" "${R[cg:$h:$qt_slot:ir]}")"
+        done
+    done
+fi
+echo
+echo "run time: $(( ($(date +%s) - began) / 60 )) min $(( ($(date +%s) - began) % 60 )) s"

@@ -97,12 +97,22 @@ namespace {
 // with fonts-dejavu-core; without it fontconfig's sans serif stands in, and without any font
 // the ring alone still tells the progress.
 QPainterPath digitsPath(const QString& text, const QRectF& box) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setWeight(QFont::Bold);
-    font.setPixelSize(100);
-    QPainterPath path;
-    path.addText(0, 0, font, text);
+    // Outlining the glyphs (FreeType loading and hinting them) took a third of a repaint, and
+    // every size is fitted from the same 100 px outline: it is made once per text. Hinting would
+    // only snap that outline to a 100 px grid before it is scaled anyway.
+    static QString outlined;
+    static QPainterPath outline;
+    if (outline.isEmpty() || text != outlined) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setStyleHint(QFont::SansSerif);
+        font.setWeight(QFont::Bold);
+        font.setPixelSize(100);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        outline = QPainterPath();
+        outline.addText(0, 0, font, text);
+        outlined = text;
+    }
+    const QPainterPath& path = outline;
     const QRectF bounds = path.boundingRect();
     if (bounds.isEmpty()) return {};
     double sy = box.height() / bounds.height();

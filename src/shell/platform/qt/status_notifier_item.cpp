@@ -9,6 +9,7 @@
 #include <QDBusVariant>
 #include <QTimer>
 #include <QtEndian>
+#include <algorithm>
 #include <utility>
 
 namespace orvela::qt {
@@ -212,13 +213,10 @@ QString StatusNotifierItem::labelGuide() const {
 void StatusNotifierItem::setLabel(const QString& label) {
     if (label == label_) return;
     label_ = label;
-    // GNOME's AppIndicator takes the label from XAyatanaNewLabel itself, without a read back.
-    // Xfce's sntray ignores that signal and re-reads everything (GetAll) on NewTitle or
-    // NewToolTip, so one of them must go too: NewTitle, which costs GNOME only a read of the
-    // short constant Title. Nothing else carries the label, so nothing else is signalled.
-    if (!shown()) return;
-    emit XAyatanaNewLabel(label_, labelGuide());
-    emit NewTitle();
+    // Hosts that show the label (GNOME's AppIndicator) take it from the signal's arguments.
+    // Xfce's and Plasma's hosts show none and answer NewTitle, NewIcon and NewToolTip with a
+    // GetAll of every property, pixmaps included, so the ticking label sends nothing else.
+    if (shown()) emit XAyatanaNewLabel(label_, labelGuide());
 }
 
 void StatusNotifierItem::setToolTipText(const QString& text) {
@@ -228,8 +226,14 @@ void StatusNotifierItem::setToolTipText(const QString& text) {
 }
 
 void StatusNotifierItem::setIcons(const QList<QImage>& images) {
-    icons_.clear();
-    for (const QImage& image : images) icons_.push_back(sniIconFrom(image));
+    SniIconList icons;
+    for (const QImage& image : images) icons.push_back(sniIconFrom(image));
+    const auto same = [](const SniIcon& a, const SniIcon& b) {
+        return a.width == b.width && a.height == b.height && a.bytes == b.bytes;
+    };
+    // A repaint that draws the same pixels (a new state with the same face) is no news to hosts.
+    if (std::equal(icons.begin(), icons.end(), icons_.begin(), icons_.end(), same)) return;
+    icons_ = std::move(icons);
     if (shown()) emit NewIcon();
 }
 

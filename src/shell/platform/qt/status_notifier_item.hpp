@@ -140,7 +140,7 @@ public:
     // Present once known: whether a watcher has accepted the item.
     std::optional<bool> registered() const { return registered_; }
 
-    // Changing the label tells hosts through the signals they follow it by.
+    // Each tells hosts only of a real change, by the one signal that names what changed.
     void setLabel(const QString& label);
     void setToolTipText(const QString& text);
     void setIcons(const QList<QImage>& images);
