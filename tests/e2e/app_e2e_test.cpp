@@ -1,7 +1,6 @@
 // The whole app on the real Qt backend against the local stand-in service; the test is the desktop
 // around it: panel, notification server, browser and the person who answers the alerts.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <QAction>
 #include <QMenu>
@@ -9,7 +8,6 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <memory>
-#include <nlohmann/json.hpp>
 
 #include "dev-service/agenda.hpp"
 #include "dev-service/service.hpp"
@@ -137,12 +135,10 @@ TEST_F(AppEndToEnd, ThePanelsMenuPausesTheTimerAndOpensADay) {
         });
     }));
 
-    // The click goes to the service; the countdown freezes with the answer.
+    // The click goes to the service: the app pauses nothing itself, the countdown freezes only
+    // with the service's answer.
     panel.click(test::childLabelled(menu, "⏸ Пауза").id);
     ASSERT_TRUE(labelMatches(QRegularExpression("^⏸ 2\\d:\\d\\d · Демо-задача$")));
-    httplib::Client client("127.0.0.1", service->port());
-    const auto res = client.Get("/api/ext/pomodoro", {{"Authorization", "Bearer " + token}});
-    EXPECT_TRUE(res && nlohmann::json::parse(res->body)["state"].contains("pausedAt"));
 
     panel.click(test::childLabelled(menu, birthday).id);
     ASSERT_TRUE(waitUntil([&] { return !browser.opened.isEmpty(); }));
