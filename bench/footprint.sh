@@ -128,10 +128,10 @@ build=$(realpath "$build")
 # The programs: ours, the other builds, and the Qt tray last.
 names=(orvela-timer)
 binaries=("$(realpath "$app")")
-for spec in "${also[@]}"; do
-    [[ $spec == ?*=?* ]] || { echo "--also-app wants NAME=PATH" >&2; exit 2; }
-    names+=("${spec%%=*}")
-    binaries+=("$(realpath "${spec#*=}")")
+for entry in "${also[@]}"; do
+    [[ $entry == ?*=?* ]] || { echo "--also-app wants NAME=PATH" >&2; exit 2; }
+    names+=("${entry%%=*}")
+    binaries+=("$(realpath "${entry#*=}")")
 done
 names+=(qt-tray-countdown)
 binaries+=("$build/qt-tray-countdown")
