@@ -86,14 +86,19 @@ public:
         bus_.unregisterService(kWatcherName);
         bus_.unregisterObject(kWatcherPath);
     }
+    // Follows the item's change signals from `sender`, or from anyone on the bus when empty.
+    bool followItem(const QString& sender) {
+        bool ok = true;
+        for (const char* name : {"NewTitle", "NewIcon", "NewToolTip", "XAyatanaNewLabel"})
+            ok =
+                ok && bus_.connect(sender, kItemPath, kSni, name, &log, SLOT(record(QDBusMessage)));
+        return ok;
+    }
     // Waits for an item to register, then follows its signals and its menu's, as a host does.
     bool attach() {
         if (!waitUntil([&] { return !watcher.registrations.isEmpty(); })) return false;
         service = watcher.registrations.back();
-        bool ok = true;
-        for (const char* name : {"NewTitle", "NewIcon", "NewToolTip", "XAyatanaNewLabel"})
-            ok = ok &&
-                 bus_.connect(service, kItemPath, kSni, name, &log, SLOT(record(QDBusMessage)));
+        bool ok = followItem(service);
         menuPath = itemProperty("Menu").value<QDBusObjectPath>().path();
         for (const char* name : {"LayoutUpdated", "ItemsPropertiesUpdated"})
             ok = ok &&
