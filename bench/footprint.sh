@@ -3,12 +3,14 @@
 #
 #   bench/footprint.sh [--rounds N] [--warmup S] [--seconds S] [--hosts LIST]
 #                      [--callgrind-hosts LIST] [--callgrind-warmup S] [--callgrind-seconds S]
-#                      [--build DIR] [--app PATH] [--also-app NAME=PATH]... [--plan PLAN]
+#                      [--build DIR] [--app PATH] [--also-app NAME=PATH]... [--plan PLAN] [--tls]
 #
 #   --rounds N        rounds over all hosts (default 5; the ratios' median and spread need >= 5;
 #                     0 runs the callgrind pass alone)
 #   --warmup S        seconds every program runs before a window opens (default 15)
-#   --seconds S       length of each measured window (default 30)
+#   --seconds S       length of each measured window (default 60: a whole minute holds one
+#                     repaint of the icon and 60 labels, as every minute of a phase does; a
+#                     shorter window catches the repaint in some rounds only and spreads the ratios)
 #   --hosts LIST      comma-separated, in this order each round (default xfce,gnome,panel):
 #                       xfce    bench/sni-host --style xfce: Xfce 4.18 / KDE Plasma, no label, one
 #                               GetAll of every property 10 ms after any change signal
@@ -28,6 +30,12 @@
 #                     build before a change); may be given more than once
 #   --plan PLAN       the stand-in's timer plan (default work:25,rest:5: the windows stay in a
 #                     work phase with whole minutes left, the common case)
+#   --tls             the stand-in answers over HTTPS, as the real service does, with a
+#                     certificate from a throwaway authority that is added to the system's
+#                     store (/etc/ssl/certs) in a private mount namespace: every program trusts
+#                     it the way it trusts a real service, with no option or variable, and
+#                     loads Qt's TLS backend and libcrypto as users' do (needs root or user
+#                     namespaces, and openssl)
 #
 # Every program gets a desktop of its own: an Xvfb display, a session bus (dbus-daemon) with
 # dbus-monitor on it, a home, and in each round a fresh host of each kind on that bus. The
@@ -49,11 +57,13 @@
 # slowed-down program still kept up with the second.
 # Everything runs on loopback and unix sockets and is stopped on exit.
 set -euo pipefail
+self=$(realpath "$0")
+arguments=("$@")
 cd "$(dirname "$0")/.."
 
 rounds=5
 warmup=15
-seconds=30
+seconds=60
 hosts=xfce,gnome,panel
 cg_hosts=xfce,gnome
 cg_warmup=60
@@ -61,6 +71,7 @@ cg_seconds=60
 build=build/rel
 app=
 plan=work:25,rest:5
+tls=
 also=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -75,10 +86,18 @@ while [ $# -gt 0 ]; do
         --app) app=$2; shift 2 ;;
         --also-app) also+=("$2"); shift 2 ;;
         --plan) plan=$2; shift 2 ;;
+        --tls) tls=1; shift ;;
         -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
 done
+
+# With --tls the run takes a mount namespace of its own, so that the authority it adds to the
+# system's store is seen by its programs alone and goes with it.
+if [ -n "$tls" ] && [ -z "${ORVELA_FOOTPRINT_NAMESPACE:-}" ]; then
+    exec unshare --mount --propagation private env ORVELA_FOOTPRINT_NAMESPACE=1 "$self" "${arguments[@]}"
+fi
+
 in_range() { [[ $1 =~ ^[0-9]+$ ]] && [ "$1" -ge "$2" ] && [ "$1" -le "$3" ]; }
 in_range "$rounds" 0 50 || { echo "--rounds: 0…50 (0: the callgrind pass alone)" >&2; exit 2; }
 in_range "$warmup" 0 600 || { echo "--warmup: 0…600" >&2; exit 2; }
@@ -100,6 +119,7 @@ scripts/deps.sh
 wanted=(xvfb x11-utils dbus coreutils procps)
 [[ ,$hosts, == *,trayer,* ]] && wanted+=(trayer)
 [ ${#cg_kinds[@]} -gt 0 ] && wanted+=(valgrind)
+[ -n "$tls" ] && wanted+=(openssl)
 missing=()
 for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -180,11 +200,28 @@ for ((i = 0; i < slots; i++)); do
     displays+=(":$(head -1 "$work/display-$i")")
 done
 token=orvela_bench_token
-"$build/orvela-dev-service" --port 0 --token "$token" --plan "$plan" >"$work/service.log" 2>&1 &
+serve=("$build/orvela-dev-service" --port 0 --token "$token" --plan "$plan")
+scheme=http
+if [ -n "$tls" ]; then
+    ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1)
+    openssl req -x509 "${ec[@]}" -subj /CN=orvela-bench-ca -addext basicConstraints=critical,CA:TRUE \
+        -addext keyUsage=critical,keyCertSign -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+    openssl req -x509 "${ec[@]}" -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+        -addext basicConstraints=CA:FALSE -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+        -keyout "$work/server.key" -out "$work/server.pem" 2>/dev/null
+    serve+=(--tls-cert "$work/server.pem" --tls-key "$work/server.key")
+    scheme=https
+    # The system's store with the authority added, over the real one for this run only.
+    cp -a /etc/ssl/certs "$work/certs"
+    cp "$work/ca.pem" "$work/certs/orvela-bench-ca.pem"
+    openssl rehash "$work/certs" 2>/dev/null
+    mount --bind "$work/certs" /etc/ssl/certs
+fi
+"${serve[@]}" >"$work/service.log" 2>&1 &
 service_pid=$!
 wait_for_line "$work/service.log" 100 '^listening on 127.0.0.1:'
 port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/service.log" | head -1)
-url=http://127.0.0.1:$port
+url=$scheme://127.0.0.1:$port
 trap 'stop_all; stop_pids "$service_pid" "${x_pids[@]}"; rm -rf "$work"' EXIT
 
 # ---- reading /proc
@@ -312,7 +349,9 @@ start_desktop() {
             host_of[$i]=$! ; started+=($!) ;;
     esac
     local -a program=("${binaries[i]}" -OrvelaURL "$url")
-    [ "$i" -eq "$qt_slot" ] && program=("${binaries[i]}" --url "$url" --token "$token")
+    if [ "$i" -eq "$qt_slot" ]; then
+        program=("${binaries[i]}" --url "$url" --token "$token")
+    fi
     if [ "$how" = valgrind ]; then
         program=(valgrind --tool=callgrind --vgdb=yes "--callgrind-out-file=$dir/callgrind.out"
             "${program[@]}")
@@ -385,6 +424,7 @@ measure_run() {  # round, host kind
         R[$key:prog:bus]=$(per_minute "$(count_sent "${dir_of[$i]}/monitor.log" "${names_prog[$i]}" "$t0" "$t1")" "$span")
         R[$key:prog:rss0]=${rss0[$i]}
         R[$key:prog:rss1]=$(rss_kib "${prog_of[$i]}")
+        cp "/proc/${prog_of[$i]}/smaps" "$work/smaps-$kind-$i" 2>/dev/null || true  # the last round's stays
         # shellcheck disable=SC2086
         R[$key:host:cpu]=$(awk -v n="$(thread_total ns ${hp[$i]})" -v s="$span" 'BEGIN { printf "%.1f", n / 1e6 * 60 / s }')
         # shellcheck disable=SC2086
@@ -496,6 +536,25 @@ for h in "${active_hosts[@]}"; do
         echo "      the host's CPU serving it: $(spread "${hmine[@]}") ms/min, against serving the Qt tray $(spread "${hcpu[@]}")"
     done
 done
+
+# Resident KiB per mapped file (anonymous memory, heap and stack by name) at the end of the
+# last window on the first host: where each build's memory differs from the Qt tray's.
+rss_by_mapping() {
+    awk '/^[0-9a-f]+-[0-9a-f]+ / { name = NF >= 6 ? $6 : "[anon]"; sub(/.*\//, "", name); next }
+         $1 == "Rss:" { kib[name] += $2 }
+         END { for (n in kib) print n, kib[n] }' "$1"
+}
+if [ "$rounds" -gt 0 ] && [ -f "$work/smaps-${active_hosts[0]}-$qt_slot" ]; then
+    echo
+    echo "== resident memory by mapping, ${active_hosts[0]} host, round $rounds: KiB where a build and the Qt tray differ by 40 or more"
+    for ((i = 0; i < qt_slot; i++)); do
+        echo "   ${names[i]} against qt-tray-countdown:"
+        join -a1 -a2 -e 0 -o 0,1.2,2.2 <(rss_by_mapping "$work/smaps-${active_hosts[0]}-$i" | sort) \
+            <(rss_by_mapping "$work/smaps-${active_hosts[0]}-$qt_slot" | sort) |
+            awk '{ d = $2 - $3; if (d >= 40 || d <= -40) printf "      %-40s %7d %7d %+7d\n", $1, $2, $3, d }' |
+            sort -k4 -g -r
+    done
+fi
 
 if [ ${#cg_kinds[@]} -gt 0 ]; then
     echo
