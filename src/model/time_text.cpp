@@ -1,8 +1,6 @@
 #include "model/time_text.hpp"
 
-#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -35,35 +33,22 @@ std::string twoDigits(Int n) {
     return text;
 }
 
-// The one "HH:mm" formatter of the process, in the default locale. It keeps the ICU default
-// time zone: when that changes (tests switch zones), the formatter is moved to the new one.
-class ClockFormatter {
-public:
-    ClockFormatter() {
-        UErrorCode status = U_ZERO_ERROR;
-        auto format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(u"HH:mm"), status);
-        if (U_SUCCESS(status)) format_ = std::move(format);
-    }
-
-    std::string format(double epochMs) {
-        if (!format_) return {};
-        followDefaultZone();
-        icu::UnicodeString text;
-        icu::FieldPosition unused;
-        format_->format(epochMs, text, unused);
-        std::string utf8;
-        text.toUTF8String(utf8);
-        return utf8;
-    }
-
-private:
-    void followDefaultZone() {
-        const std::unique_ptr<icu::TimeZone> current(icu::TimeZone::createDefault());
-        if (current && *current != format_->getTimeZone()) format_->setTimeZone(*current);
-    }
-
-    std::unique_ptr<icu::SimpleDateFormat> format_;
-};
+// "HH:mm" of a moment in ICU's default time zone, which is read on every call so that a zone
+// change (tests switch zones) shows at once. The digits are ASCII, as in every other time the
+// app writes: a SimpleDateFormat did the same, but brought the locale's calendar, symbols and
+// number formats into memory (2.5 MB resident) to print five characters.
+std::string localClock(double epochMs) {
+    std::int32_t raw = 0;
+    std::int32_t daylight = 0;
+    const std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+    UErrorCode status = U_ZERO_ERROR;
+    if (zone) zone->getOffset(epochMs, false, raw, daylight, status);
+    if (!zone || U_FAILURE(status)) raw = daylight = 0;  // then UTC, never a wrong zone's guess
+    constexpr Int kMinutesPerDay = 24 * 60;
+    const Int minutes = saturatingInt(std::floor((epochMs + raw + daylight) / 60000.0));
+    const Int ofDay = (minutes % kMinutesPerDay + kMinutesPerDay) % kMinutesPerDay;
+    return twoDigits(ofDay / 60) + ":" + twoDigits(ofDay % 60);
+}
 
 }  // namespace
 
@@ -92,8 +77,7 @@ std::string hhmm(double secondsSinceEpoch) {
     double ms = secondsSinceEpoch * 1000.0;
     ms = std::isnan(ms) ? 0.0 : std::clamp(ms, -kLimitMs, kLimitMs);
 
-    static ClockFormatter formatter;  // created on first use; C++ makes that thread-safe
-    return formatter.format(ms);
+    return localClock(ms);
 }
 
 long long wholeMinutes(double minutes) {

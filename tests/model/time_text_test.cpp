@@ -45,6 +45,12 @@ TEST(TimeText, ClockTimeFollowsTheLocalZone) {
         EXPECT_EQ(hhmm(k1840Utc / 1000), "21:40");
     }
     EXPECT_EQ(clockTime(k1840Utc), "18:40");
+    EXPECT_EQ(clockTime(-1), "23:59");  // a moment before 1970 is still in its own minute
+    {
+        test::ScopedTimeZone kolkata("Asia/Kolkata");  // half an hour off the hour
+        EXPECT_EQ(clockTime(k0605Utc), "11:35");
+        EXPECT_EQ(clockTime(-1), "05:29");
+    }
     {
         test::ScopedTimeZone newYork("America/New_York");
         EXPECT_EQ(clockTime(1705320000000), "07:00");  // January noon UTC
