@@ -183,7 +183,9 @@ private:
     // Sends the change signal `member` of the item's interface. The message is built here
     // with its path and sent as is: emitting a Qt signal through the bus's relay copies the
     // arguments into variants, searches the object tree and rewrites the message's path,
-    // which cost more than the rest of a tick.
+    // which cost more than the rest of a tick. It still goes through QtDBus, whose own thread
+    // does all of the connection's I/O: libdbus called from this thread toggles QtDBus's
+    // socket notifiers from the wrong thread once the socket fills.
     void announce(const char* member, const QVariantList& arguments = {});
 
     QDBusConnection connection_;
