@@ -15,7 +15,6 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QVariantList>
 #include <optional>
 
 class QDBusServiceWatcher;
@@ -169,6 +168,14 @@ public slots:
     Q_SCRIPTABLE void Scroll(int delta, const QString& orientation);
 
 signals:
+    Q_SCRIPTABLE void NewTitle();
+    Q_SCRIPTABLE void NewIcon();
+    Q_SCRIPTABLE void NewAttentionIcon();
+    Q_SCRIPTABLE void NewOverlayIcon();
+    Q_SCRIPTABLE void NewToolTip();
+    Q_SCRIPTABLE void NewStatus(const QString& status);
+    Q_SCRIPTABLE void XAyatanaNewLabel(const QString& label, const QString& guide);
+
     // Not on the bus: whether a watcher now shows the item.
     void registeredChanged(bool registered);
 
@@ -180,13 +187,6 @@ private:
     // Asks the watcher whether it still lists the item, and registers again if not.
     void checkListed(quint64 attempt);
     void setRegistered(bool registered);
-    // Sends the change signal `member` of the item's interface. The message is built here
-    // with its path and sent as is: emitting a Qt signal through the bus's relay copies the
-    // arguments into variants, searches the object tree and rewrites the message's path,
-    // which cost more than the rest of a tick. It still goes through QtDBus, whose own thread
-    // does all of the connection's I/O: libdbus called from this thread toggles QtDBus's
-    // socket notifiers from the wrong thread once the socket fills.
-    void announce(const char* member, const QVariantList& arguments = {});
 
     QDBusConnection connection_;
     QString menuPath_;
