@@ -41,8 +41,6 @@ std::chrono::milliseconds timerInterval(double seconds) {
     return std::chrono::milliseconds(static_cast<int>(ms));
 }
 
-constexpr int kClockCheckMs = 5000;
-
 }  // namespace
 
 QtPlatform::QtPlatform()
@@ -77,7 +75,12 @@ void QtPlatform::startRepeatingTimer(double intervalSeconds, std::function<void(
     // a second be skipped now and then. QMenu runs a nested loop, so it keeps firing there.
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(timerInterval(intervalSeconds));
-    QObject::connect(timer.get(), &QTimer::timeout, &context_, std::move(callback));
+    // The wake watcher compares the clocks on this wakeup instead of on one of its own.
+    QObject::connect(timer.get(), &QTimer::timeout, &context_,
+                     [this, callback = std::move(callback)] {
+                         callback();
+                         wake_->checkClocks();
+                     });
     timer->start();
     repeating_.push_back(std::move(timer));
 }
@@ -147,7 +150,6 @@ void QtPlatform::openUrl(const std::string& url) {
 void QtPlatform::setWakeHandler(std::function<void()> handler) {
     wake_->setHandler(std::move(handler));
     wake_->listenToLogind(QDBusConnection::systemBus());
-    wake_->watchClocks(kClockCheckMs);
 }
 
 std::optional<std::string> QtPlatform::computerName() {

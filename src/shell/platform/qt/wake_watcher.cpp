@@ -5,7 +5,6 @@ namespace orvela::qt {
 WakeWatcher::WakeWatcher(Clock wallSeconds, Clock monotonicSeconds, QObject* parent)
     : QObject(parent), wall_(std::move(wallSeconds)), monotonic_(std::move(monotonicSeconds)) {
     resetClocks();
-    connect(&clockTimer_, &QTimer::timeout, this, &WakeWatcher::checkClocks);
 }
 
 bool WakeWatcher::listenToLogind(QDBusConnection bus) {
@@ -14,11 +13,6 @@ bool WakeWatcher::listenToLogind(QDBusConnection bus) {
                        QStringLiteral("/org/freedesktop/login1"),
                        QStringLiteral("org.freedesktop.login1.Manager"),
                        QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
-}
-
-void WakeWatcher::watchClocks(int intervalMs) {
-    resetClocks();
-    clockTimer_.start(intervalMs);
 }
 
 void WakeWatcher::resetClocks() {

@@ -3,12 +3,13 @@
 // logind announces sleep and resume with PrepareForSleep on the system bus. Where that is not
 // available (no logind, no system bus, a container) a sleep still shows as the wall clock
 // leaping ahead of the monotonic clock, which stands still while the machine sleeps; the
-// watcher compares the two every few seconds. One resume seen both ways wakes the handler once.
+// owner has the two compared on a wakeup it has anyway (the one-second tick), since a timer of
+// the watcher's own would wake the process once more every few seconds. One resume seen both
+// ways wakes the handler once.
 #pragma once
 
 #include <QDBusConnection>
 #include <QObject>
-#include <QTimer>
 #include <functional>
 #include <optional>
 
@@ -29,9 +30,7 @@ public:
     void setHandler(std::function<void()> handler) { handler_ = std::move(handler); }
     // Listens for logind's PrepareForSleep on `bus` (normally the system bus).
     bool listenToLogind(QDBusConnection bus);
-    // Compares the clocks every `intervalMs` on the main loop.
-    void watchClocks(int intervalMs);
-    // One comparison of the clocks against the previous one.
+    // One comparison of the clocks against the previous one (or the watcher's creation).
     void checkClocks();
 
 public slots:
@@ -44,7 +43,6 @@ private:
     Clock wall_;
     Clock monotonic_;
     std::function<void()> handler_;
-    QTimer clockTimer_;
     double lastWall_ = 0;
     double lastMonotonic_ = 0;
     std::optional<double> lastWake_;  // monotonic
