@@ -52,7 +52,9 @@ bool MainLoopBus::isOpen() const {
 }
 
 void MainLoopBus::flush() {
-    if (bus_) dispatch();
+    // sd-bus has written what the socket took; the rest waits for the socket to be writable.
+    // No processing here: flush may be called from a handler inside sd_bus_process.
+    rearm();
 }
 
 void MainLoopBus::dispatch() {

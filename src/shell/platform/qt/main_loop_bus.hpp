@@ -31,8 +31,9 @@ public:
     std::string uniqueName() const;
     bool isOpen() const;
 
-    // Writes what sd-bus could not write at once and re-arms the notifiers. Everything that
-    // sends (a signal, a call, a name request) calls it; replies to incoming calls need not.
+    // Re-arms the notifiers after a send, so that what sd-bus could not write at once goes out
+    // when the socket takes it. Everything that sends (a signal, a call, a name request)
+    // calls it; safe inside a message handler. Replies to incoming calls need not.
     void flush();
 
 signals:
