@@ -22,6 +22,7 @@ class QSystemTrayIcon;
 namespace orvela::qt {
 
 class DBusMenuExporter;
+class MainLoopBus;
 class StatusNotifierItem;
 
 class QtStatusItem : public QObject, public orvela::StatusItem {
@@ -59,6 +60,7 @@ private:
     void updateTrayToolTip();
 
     MenuDelegate* delegate_ = nullptr;
+    std::unique_ptr<MainLoopBus> bus_;
     DBusMenuExporter* menu_ = nullptr;
     StatusNotifierItem* sni_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
