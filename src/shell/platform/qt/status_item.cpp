@@ -14,14 +14,12 @@
 
 namespace orvela::qt {
 
-QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent) {
-    bus_ = MainLoopBus::connectSession();
-    QDBusConnection bus = QDBusConnection::sessionBus();
+QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
         bus_.get(), menuPath, [this] { return buildMenu(); },
         [this](const MenuItem& item) { deliver(item); }, this);
-    sni_ = new StatusNotifierItem(bus, menuPath, this);
+    sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
 
     paintIcons();
 
@@ -34,7 +32,9 @@ QtStatusItem::~QtStatusItem() {
     // The tray icon goes before the menu it points to.
     delete tray_;
     tray_ = nullptr;
-    // The menu is served on bus_, which goes before the QObject children do.
+    // Both unexport themselves from the connection, which goes last.
+    delete sni_;
+    sni_ = nullptr;
     delete menu_;
     menu_ = nullptr;
 }

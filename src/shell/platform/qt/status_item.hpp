@@ -59,8 +59,9 @@ private:
     void updateTrayIcon();
     void updateTrayToolTip();
 
-    MenuDelegate* delegate_ = nullptr;
+    // The item's and the menu's connection; both are deleted before it.
     std::unique_ptr<MainLoopBus> bus_;
+    MenuDelegate* delegate_ = nullptr;
     DBusMenuExporter* menu_ = nullptr;
     StatusNotifierItem* sni_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
