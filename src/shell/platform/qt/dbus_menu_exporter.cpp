@@ -323,9 +323,9 @@ struct DBusMenuExporter::Calls {
             filter->all = false;
             const auto it = std::find_if(std::begin(kPropertyNames), std::end(kPropertyNames),
                                          [&](const char* known) { return !strcmp(known, name); });
-            const QString kept = QLatin1String(name);
-            if (it != std::end(kPropertyNames) && !filter->names.contains(kept))
-                filter->names.push_back(kept);
+            if (it == std::end(kPropertyNames)) continue;
+            const QString kept = QLatin1String(*it);
+            if (!filter->names.contains(kept)) filter->names.push_back(kept);
         }
         return r < 0 ? r : sd_bus_message_exit_container(call);
     }
@@ -417,9 +417,10 @@ struct DBusMenuExporter::Calls {
     static int event(sd_bus_message* call, void* userdata, sd_bus_error*) {
         int32_t id = 0;
         const char* eventId = nullptr;
-        const int r = sd_bus_message_read(call, "is", &id, &eventId);
-        if (r < 0) return r;
+        int r = sd_bus_message_read(call, "is", &id, &eventId);
         // The data and the time of the event change nothing here.
+        if (r >= 0) r = sd_bus_message_skip(call, "vu");
+        if (r < 0) return r;
         if (!menu(userdata).handleEvent(id, eventId)) return unknownId(call, id);
         return sd_bus_reply_method_return(call, "");
     }
