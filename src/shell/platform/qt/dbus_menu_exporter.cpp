@@ -559,7 +559,6 @@ DBusMenuExporter::DBusMenuExporter(MainLoopBus* bus, QString path, Build build, 
       path_(std::move(path)),
       build_(std::move(build)),
       chosen_(std::move(chosen)) {
-    registerDBusMenuTypes();
     nodes_.push_back(Node{});
     if (!bus || !bus->isOpen()) return;
     sd_bus_slot* slot = nullptr;
