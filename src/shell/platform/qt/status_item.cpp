@@ -15,10 +15,9 @@
 namespace orvela::qt {
 
 QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
-        bus, menuPath, [this] { return buildMenu(); },
+        bus_.get(), menuPath, [this] { return buildMenu(); },
         [this](const MenuItem& item) { deliver(item); }, this);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
 
