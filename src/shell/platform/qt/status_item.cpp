@@ -1,7 +1,6 @@
 #include "status_item.hpp"
 
 #include <QCursor>
-#include <QDBusConnection>
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
