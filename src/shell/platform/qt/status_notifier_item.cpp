@@ -1,6 +1,5 @@
 #include "status_notifier_item.hpp"
 
-#include <unistd.h>
 #include <QDBusMetaType>
 #include <QTimer>
 #include <QtEndian>
@@ -70,12 +69,6 @@ SniIcon sniIconFrom(const QImage& image) {
 // ---------------------------------------------------------------- the item
 
 namespace {
-
-QString wellKnownName() {
-    // One name per item in this process, as the protocol suggests ("-<pid>-<n>").
-    static int counter = 0;
-    return QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(++counter);
-}
 
 constexpr const char* kBusService = "org.freedesktop.DBus";
 constexpr const char* kBusPath = "/org/freedesktop/DBus";
@@ -201,16 +194,6 @@ StatusNotifierItem::StatusNotifierItem(MainLoopBus* bus, QString menuPath, QObje
     if (sd_bus_add_object_vtable(live, &object, kObjectPath, kInterface, kItemVtable, this) < 0)
         return;
     object_.reset(object);
-    // Older watchers only accept a well-known name; the unique name still works for the rest.
-    serviceName_ = wellKnownName();
-    sd_bus_slot* request = nullptr;
-    if (sd_bus_request_name_async(live, &request, serviceName_.toUtf8().constData(), 0,
-                                  &StatusNotifierItem::handleNameRequest, this) < 0) {
-        nameSettled(false);
-    } else {
-        nameRequest_.reset(request);
-    }
-    bus_->flush();
     // A bus that goes away takes the item with it: the tray takes over.
     connect(bus_, &MainLoopBus::closed, this, [this] {
         pending_.reset();
@@ -219,34 +202,10 @@ StatusNotifierItem::StatusNotifierItem(MainLoopBus* bus, QString menuPath, QObje
     });
 }
 
-StatusNotifierItem::~StatusNotifierItem() {
-    // The slots go with their members; the name goes with the connection, or now if it stays.
-    if (sd_bus* live = liveBus(); live && nameSettled_ && !serviceName_.startsWith(':')) {
-        sd_bus_release_name_async(live, nullptr, serviceName_.toUtf8().constData(), nullptr,
-                                  nullptr);
-        bus_->flush();
-    }
-}
+StatusNotifierItem::~StatusNotifierItem() = default;
 
 sd_bus* StatusNotifierItem::liveBus() const {
     return bus_ && bus_->isOpen() ? bus_->bus() : nullptr;
-}
-
-int StatusNotifierItem::handleNameRequest(sd_bus_message* reply, void* self, sd_bus_error*) {
-    auto* item = itemOf(self);
-    item->nameRequest_.reset();
-    uint32_t result = 0;
-    const bool owned = !sd_bus_message_is_method_error(reply, nullptr) &&
-                       sd_bus_message_read(reply, "u", &result) >= 0 &&
-                       (result == 1 /* primary owner */ || result == 4 /* already owner */);
-    item->nameSettled(owned);
-    return 0;
-}
-
-void StatusNotifierItem::nameSettled(bool owned) {
-    nameSettled_ = true;
-    if (!owned) serviceName_ = QString::fromStdString(bus_ ? bus_->uniqueName() : std::string());
-    if (startWanted_) followWatcher();
 }
 
 void StatusNotifierItem::start() {
@@ -254,8 +213,7 @@ void StatusNotifierItem::start() {
         setRegistered(false);
         return;
     }
-    startWanted_ = true;
-    if (nameSettled_) followWatcher();
+    followWatcher();
 }
 
 void StatusNotifierItem::followWatcher() {
@@ -320,6 +278,15 @@ void StatusNotifierItem::watcherOwnerChanged(bool present) {
 void StatusNotifierItem::registerWithWatcher() {
     sd_bus* live = liveBus();
     if (!live) return;
+    // The item is registered under the connection's unique name, not a well-known
+    // "org.kde.StatusNotifierItem-<pid>-<n>". GNOME's AppIndicator extension watches a
+    // well-known name it is given, and when that name's "appeared" arrives after the item has
+    // answered the first GetAll (as an item served on the main loop always does), it clears
+    // the properties it has just read and drops the item ("Argument two may not be null");
+    // seen on every start on Debian 12. Every watcher takes a unique name.
+    // Called after an answer from the bus, so the connection's Hello is done: this does not
+    // block.
+    serviceName_ = QString::fromStdString(bus_->uniqueName());
     ++attempt_;
     pending_.reset();
     sd_bus_slot* pending = nullptr;
@@ -383,13 +350,14 @@ void StatusNotifierItem::listedAnswer(sd_bus_message* reply) {
     if (sd_bus_message_is_method_error(reply, nullptr)) return;
     if (sd_bus_message_enter_container(reply, 'v', "as") <= 0) return;  // not a list of names
     if (sd_bus_message_enter_container(reply, 'a', "s") <= 0) return;
-    const QString unique = QString::fromStdString(bus_ ? bus_->uniqueName() : std::string());
+    const std::string ours = serviceName_.toStdString();
     const char* entry = nullptr;
-    // Hosts list the name alone or followed by the object path. A watcher's list is bounded
-    // by the bus's message size; nothing is kept from it.
+    // Hosts list the name alone or followed by the object path ("/…", or GNOME's "@/…");
+    // neither character occurs in a bus name. The list is bounded by the bus's message size,
+    // and nothing is kept from it.
     while (sd_bus_message_read_basic(reply, 's', &entry) > 0) {
-        const QString name = QString::fromUtf8(entry).section(QLatin1Char('/'), 0, 0);
-        if (name == serviceName_ || name == unique) return;
+        const std::string_view listed(entry);
+        if (listed.substr(0, listed.find_first_of("/@")) == ours) return;
     }
     if (reRegistrations_ >= kMaxReRegistrations) return;
     ++reRegistrations_;

@@ -68,7 +68,7 @@ public:
     // Starts following the watcher; registeredChanged reports the first answer.
     void start();
 
-    // The bus name a watcher was (or will be) given for us.
+    // The bus name the watcher was given for us: the connection's unique name, once known.
     const QString& serviceName() const { return serviceName_; }
     // Present once known: whether a watcher has accepted the item.
     std::optional<bool> registered() const { return registered_; }
@@ -95,8 +95,6 @@ private:
     sd_bus* liveBus() const;
     void emitSignal(const char* member, const char* types = nullptr, const char* label = nullptr,
                     const char* guide = nullptr);
-    // The name request answered: a well-known name, or the unique one where it was refused.
-    void nameSettled(bool owned);
     void followWatcher();
     void watcherOwnerChanged(bool present);
     void registerWithWatcher();
@@ -105,7 +103,6 @@ private:
     void listedAnswer(sd_bus_message* reply);
     void setRegistered(bool registered);
 
-    static int handleNameRequest(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error*);
     static int handleHasOwner(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleRegistered(sd_bus_message* reply, void* self, sd_bus_error*);
@@ -114,10 +111,7 @@ private:
     MainLoopBus* bus_ = nullptr;
     QString menuPath_;
     QString serviceName_;
-    bool nameSettled_ = false;
-    bool startWanted_ = false;
     SdBusSlot object_;
-    SdBusSlot nameRequest_;
     SdBusSlot ownerMatch_;
     // The one call to the watcher (or about it) whose answer still counts; replacing it drops
     // an earlier watcher's (or an earlier attempt's) answer unheard.
