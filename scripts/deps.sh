@@ -9,6 +9,7 @@ packages=(
     nlohmann-json3-dev libicu-dev libssl-dev           # JSON, time texts and graphemes, SHA-256
     liburiparser-dev libcanberra-dev                   # URL validity, event sounds
     libxcb1-dev                                        # the XEmbed tray probe
+    libsystemd-dev                                     # sd-bus: the status item's connection
     libcpp-httplib-dev                                 # the local stand-in service, loopback tests
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     clang libclang-rt-14-dev                           # libFuzzer targets of the decoders

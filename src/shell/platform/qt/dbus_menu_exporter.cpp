@@ -1,10 +1,15 @@
 #include "dbus_menu_exporter.hpp"
 
-#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <optional>
+#include <span>
+#include <string>
 #include <utility>
+
+#include "dbus_menu_marshal.hpp"
 
 namespace orvela::qt {
 
@@ -113,6 +118,16 @@ QString dbusMenuLabel(const std::string& title) {
 
 namespace {
 
+constexpr const char* kInterface = "com.canonical.dbusmenu";
+// Every property an item may have; a host asking for others is answered without them.
+constexpr const char* kPropertyNames[] = {
+    "visible",  "type",        "label",        "enabled",
+    "shortcut", "toggle-type", "toggle-state", "children-display"};
+// Hosts send one event at a time, or one per open submenu; a group beyond this is no host's.
+constexpr std::size_t kMaxEventsPerGroup = 64;
+// How many unknown ids AboutToShowGroup names back, however many it was given.
+constexpr std::size_t kMaxIdErrors = 64;
+
 // Items whose check mark is a setting show an empty box when off, as desktop menus do; other
 // items show one only while checked.
 bool checkable(const MenuItem& item) {
@@ -126,32 +141,15 @@ std::optional<QString> shortcutKey(const std::string& key) {
     return std::nullopt;
 }
 
-QVariantMap filtered(const QVariantMap& all, const QStringList& names) {
-    if (names.isEmpty()) return all;
+}  // namespace
+
+QVariantMap DBusMenuExporter::filtered(const QVariantMap& all, const PropertyFilter& names) {
+    if (names.all) return all;
     QVariantMap result;
-    for (const QString& name : names) {
+    for (const QString& name : names.names) {
         if (auto it = all.find(name); it != all.end()) result.insert(name, it.value());
     }
     return result;
-}
-
-}  // namespace
-
-DBusMenuExporter::DBusMenuExporter(QDBusConnection connection, QString path, Build build,
-                                   Chosen chosen, QObject* parent)
-    : QObject(parent),
-      connection_(std::move(connection)),
-      path_(std::move(path)),
-      build_(std::move(build)),
-      chosen_(std::move(chosen)) {
-    registerDBusMenuTypes();
-    nodes_.push_back(Node{});
-    exported_ = connection_.isConnected() &&
-                connection_.registerObject(path_, this, QDBusConnection::ExportScriptableContents);
-}
-
-DBusMenuExporter::~DBusMenuExporter() {
-    if (exported_) connection_.unregisterObject(path_);
 }
 
 void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent) {
@@ -181,8 +179,9 @@ void DBusMenuExporter::rebuild(bool announce) {
 
     if (!changed && !announce) return;
     ++revision_;
-    if (!exported_) return;
-    emit LayoutUpdated(revision_, 0);
+    if (!canSend()) return;
+    sd_bus_emit_signal(bus_->bus(), path_.toUtf8().constData(), kInterface, "LayoutUpdated", "ui",
+                       uint32_t(revision_), int32_t(0));
 
     DBusMenuItemList updated;
     DBusMenuItemKeysList removed;
@@ -197,7 +196,34 @@ void DBusMenuExporter::rebuild(bool announce) {
         }
         if (!gone.isEmpty()) removed.push_back({int(id), gone});
     }
-    if (!updated.isEmpty() || !removed.isEmpty()) emit ItemsPropertiesUpdated(updated, removed);
+    if (!updated.isEmpty() || !removed.isEmpty()) sendItemsPropertiesUpdated(updated, removed);
+    bus_->flush();
+}
+
+void DBusMenuExporter::sendItemsPropertiesUpdated(const DBusMenuItemList& updated,
+                                                  const DBusMenuItemKeysList& removed) {
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_signal(bus_->bus(), &raw, path_.toUtf8().constData(), kInterface,
+                                  "ItemsPropertiesUpdated") < 0)
+        return;
+    const SdBusMessage signal(raw);
+    int r = sd_bus_message_open_container(raw, 'a', "(ia{sv})");
+    for (const DBusMenuItem& item : updated) {
+        if (r >= 0) r = sd_bus_message_open_container(raw, 'r', "ia{sv}");
+        if (r >= 0) r = sd_bus_message_append(raw, "i", int32_t(item.id));
+        if (r >= 0) r = appendMenuProperties(raw, item.properties);
+        if (r >= 0) r = sd_bus_message_close_container(raw);
+    }
+    if (r >= 0) r = sd_bus_message_close_container(raw);
+    if (r >= 0) r = sd_bus_message_open_container(raw, 'a', "(ias)");
+    for (const DBusMenuItemKeys& keys : removed) {
+        if (r >= 0) r = sd_bus_message_open_container(raw, 'r', "ias");
+        if (r >= 0) r = sd_bus_message_append(raw, "i", int32_t(keys.id));
+        if (r >= 0) r = appendStrings(raw, keys.properties);
+        if (r >= 0) r = sd_bus_message_close_container(raw);
+    }
+    if (r >= 0) r = sd_bus_message_close_container(raw);
+    if (r >= 0) sd_bus_send(nullptr, raw, nullptr);
 }
 
 void DBusMenuExporter::ensureBuilt() {
@@ -239,62 +265,30 @@ QVariantMap DBusMenuExporter::properties(int id) const {
     return props;
 }
 
-DBusMenuLayoutItem DBusMenuExporter::layout(int id, int depth, const QStringList& names) const {
-    DBusMenuLayoutItem result;
-    result.id = id;
-    result.properties = filtered(properties(id), names);
-    if (depth == 0) return result;
-    for (int child : nodes_[static_cast<std::size_t>(id)].children)
-        result.children.push_back(layout(child, depth < 0 ? -1 : depth - 1, names));
-    return result;
-}
-
-void DBusMenuExporter::unknownId(int id) {
-    if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("Unknown menu item id %1").arg(id));
-}
-
-uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
-                                 DBusMenuLayoutItem& layoutOut) {
-    ensureBuilt();
-    if (!known(parentId)) {
-        unknownId(parentId);
-        return revision_;
+int DBusMenuExporter::appendLayout(sd_bus_message* message, int id, int depth,
+                                   const PropertyFilter& names) const {
+    int r = sd_bus_message_open_container(message, 'r', "ia{sv}av");
+    if (r >= 0) r = sd_bus_message_append(message, "i", int32_t(id));
+    if (r >= 0) r = appendMenuProperties(message, filtered(properties(id), names));
+    if (r >= 0) r = sd_bus_message_open_container(message, 'a', "v");
+    if (depth != 0) {
+        for (int child : nodes_[static_cast<std::size_t>(id)].children) {
+            if (r >= 0) r = sd_bus_message_open_container(message, 'v', "(ia{sv}av)");
+            if (r >= 0) r = appendLayout(message, child, depth < 0 ? -1 : depth - 1, names);
+            if (r >= 0) r = sd_bus_message_close_container(message);
+        }
     }
-    layoutOut = layout(parentId, recursionDepth, propertyNames);
-    return revision_;
+    if (r >= 0) r = sd_bus_message_close_container(message);
+    return r < 0 ? r : sd_bus_message_close_container(message);
 }
 
-DBusMenuItemList DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
-                                                      const QStringList& propertyNames) {
-    ensureBuilt();
-    DBusMenuItemList result;
-    for (int id : ids) {
-        if (known(id)) result.push_back({id, filtered(properties(id), propertyNames)});
-    }
-    return result;
-}
-
-QDBusVariant DBusMenuExporter::GetProperty(int id, const QString& name) {
-    ensureBuilt();
-    if (!known(id)) {
-        unknownId(id);
-        return QDBusVariant(QVariant(QString()));
-    }
-    const QVariantMap props = properties(id);
-    if (auto it = props.find(name); it != props.end()) return QDBusVariant(it.value());
-    if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("No property %1").arg(name));
-    return QDBusVariant(QVariant(QString()));
-}
-
-bool DBusMenuExporter::handleEvent(int id, const QString& eventId) {
+bool DBusMenuExporter::handleEvent(int id, std::string_view eventId) {
     ensureBuilt();
     if (!known(id)) return false;
-    if (id == 0 && eventId == QLatin1String("opened")) {
+    if (id == 0 && eventId == "opened") {
         // Hosts that skip AboutToShow still get a menu of this instant.
         rebuild(false);
-    } else if (id != 0 && eventId == QLatin1String("clicked")) {
+    } else if (id != 0 && eventId == "clicked") {
         const MenuItem& item = nodes_[static_cast<std::size_t>(id)].item;
         // Only what a desktop menu would let the user choose: no headers, lines or
         // disabled items, and a submenu's own line only opens it.
@@ -304,45 +298,276 @@ bool DBusMenuExporter::handleEvent(int id, const QString& eventId) {
     return true;
 }
 
-void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant& data,
-                             uint timestamp) {
-    (void)data;
-    (void)timestamp;
-    if (!handleEvent(id, eventId)) unknownId(id);
+// ---------------------------------------------------------------- the D-Bus interface
+//
+// Each handler reads its arguments (sd-bus has checked the signature), answers, and returns
+// what sd-bus returned; a negative value becomes an error reply to the caller.
+
+struct DBusMenuExporter::Calls {
+    static const sd_bus_vtable vtable[];
+
+    static DBusMenuExporter& menu(void* userdata) {
+        return *static_cast<DBusMenuExporter*>(userdata);
+    }
+
+    static int unknownId(sd_bus_message* call, int32_t id) {
+        return sd_bus_reply_method_errorf(call, SD_BUS_ERROR_INVALID_ARGS,
+                                          "Unknown menu item id %d", int(id));
+    }
+
+    // as: the property names asked for, kept only where an item could have them.
+    static int readPropertyNames(sd_bus_message* call, PropertyFilter* filter) {
+        int r = sd_bus_message_enter_container(call, 'a', "s");
+        const char* name = nullptr;
+        while (r >= 0 && (r = sd_bus_message_read(call, "s", &name)) > 0) {
+            filter->all = false;
+            const auto it = std::find_if(std::begin(kPropertyNames), std::end(kPropertyNames),
+                                         [&](const char* known) { return !strcmp(known, name); });
+            if (it == std::end(kPropertyNames)) continue;
+            const QString kept = QLatin1String(*it);
+            if (!filter->names.contains(kept)) filter->names.push_back(kept);
+        }
+        return r < 0 ? r : sd_bus_message_exit_container(call);
+    }
+
+    // ai, read in place from the message.
+    static int readIds(sd_bus_message* call, std::span<const int32_t>* ids) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        const int r = sd_bus_message_read_array(call, 'i', &data, &bytes);
+        if (r >= 0) *ids = {static_cast<const int32_t*>(data), bytes / sizeof(int32_t)};
+        return r;
+    }
+
+    static int newReply(sd_bus_message* call, SdBusMessage* reply) {
+        sd_bus_message* raw = nullptr;
+        const int r = sd_bus_message_new_method_return(call, &raw);
+        reply->reset(raw);
+        return r;
+    }
+
+    static int send(const SdBusMessage& reply, int r) {
+        return r < 0 ? r : sd_bus_send(nullptr, reply.get(), nullptr);
+    }
+
+    // GetLayout(i parentId, i recursionDepth, as propertyNames) -> (u revision, (ia{sv}av))
+    static int getLayout(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        int32_t parentId = 0, depth = 0;
+        PropertyFilter names;
+        int r = sd_bus_message_read(call, "ii", &parentId, &depth);
+        if (r >= 0) r = readPropertyNames(call, &names);
+        if (r < 0) return r;
+        self.ensureBuilt();
+        if (!self.known(parentId)) return unknownId(call, parentId);
+        SdBusMessage reply;
+        r = newReply(call, &reply);
+        if (r >= 0) r = sd_bus_message_append(reply.get(), "u", uint32_t(self.revision_));
+        if (r >= 0) r = self.appendLayout(reply.get(), parentId, depth, names);
+        return send(reply, r);
+    }
+
+    // GetGroupProperties(ai ids, as propertyNames) -> a(ia{sv}). Unknown ids are left out and
+    // each known one is answered once, so the answer is never larger than the menu.
+    static int getGroupProperties(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        std::span<const int32_t> ids;
+        PropertyFilter names;
+        int r = readIds(call, &ids);
+        if (r >= 0) r = readPropertyNames(call, &names);
+        if (r < 0) return r;
+        self.ensureBuilt();
+        std::vector<bool> answered(self.nodes_.size());
+        SdBusMessage reply;
+        r = newReply(call, &reply);
+        if (r >= 0) r = sd_bus_message_open_container(reply.get(), 'a', "(ia{sv})");
+        for (const int32_t id : ids) {
+            if (r < 0 || !self.known(id) || answered[std::size_t(id)]) continue;
+            answered[std::size_t(id)] = true;
+            r = sd_bus_message_open_container(reply.get(), 'r', "ia{sv}");
+            if (r >= 0) r = sd_bus_message_append(reply.get(), "i", id);
+            if (r >= 0) r = appendMenuProperties(reply.get(), filtered(self.properties(id), names));
+            if (r >= 0) r = sd_bus_message_close_container(reply.get());
+        }
+        if (r >= 0) r = sd_bus_message_close_container(reply.get());
+        return send(reply, r);
+    }
+
+    // GetProperty(i id, s name) -> v
+    static int getProperty(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        int32_t id = 0;
+        const char* name = nullptr;
+        int r = sd_bus_message_read(call, "is", &id, &name);
+        if (r < 0) return r;
+        self.ensureBuilt();
+        if (!self.known(id)) return unknownId(call, id);
+        const QVariantMap props = self.properties(id);
+        const auto it = props.find(QString::fromUtf8(name));
+        if (it == props.end())
+            return sd_bus_reply_method_errorf(call, SD_BUS_ERROR_INVALID_ARGS, "No property %s",
+                                              name);
+        SdBusMessage reply;
+        r = newReply(call, &reply);
+        if (r >= 0) r = appendMenuValue(reply.get(), it.value());
+        return send(reply, r);
+    }
+
+    // Event(i id, s eventId, v data, u timestamp)
+    static int event(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        int32_t id = 0;
+        const char* eventId = nullptr;
+        int r = sd_bus_message_read(call, "is", &id, &eventId);
+        // The data and the time of the event change nothing here.
+        if (r >= 0) r = sd_bus_message_skip(call, "vu");
+        if (r < 0) return r;
+        if (!menu(userdata).handleEvent(id, eventId)) return unknownId(call, id);
+        return sd_bus_reply_method_return(call, "");
+    }
+
+    // EventGroup(a(isvu) events) -> ai idErrors. Read whole before any runs, so a malformed or
+    // oversized group does nothing; an error when no id at all was known.
+    static int eventGroup(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        std::vector<std::pair<int32_t, std::string>> events;
+        int r = sd_bus_message_enter_container(call, 'a', "(isvu)");
+        while (r >= 0 && (r = sd_bus_message_enter_container(call, 'r', "isvu")) > 0) {
+            if (events.size() == kMaxEventsPerGroup)
+                return sd_bus_reply_method_errorf(call, SD_BUS_ERROR_INVALID_ARGS,
+                                                  "More than %zu events", kMaxEventsPerGroup);
+            int32_t id = 0;
+            const char* eventId = nullptr;
+            r = sd_bus_message_read(call, "is", &id, &eventId);
+            if (r >= 0) r = sd_bus_message_skip(call, "vu");
+            if (r >= 0) r = sd_bus_message_exit_container(call);
+            if (r >= 0) events.emplace_back(id, eventId);
+        }
+        if (r >= 0) r = sd_bus_message_exit_container(call);
+        if (r < 0) return r;
+        std::vector<int32_t> idErrors;
+        for (const auto& [id, eventId] : events) {
+            if (!self.handleEvent(id, eventId)) idErrors.push_back(id);
+        }
+        if (!events.empty() && idErrors.size() == events.size())
+            return sd_bus_reply_method_errorf(call, SD_BUS_ERROR_INVALID_ARGS,
+                                              "No known menu item ids");
+        SdBusMessage reply;
+        r = newReply(call, &reply);
+        if (r >= 0)
+            r = sd_bus_message_append_array(reply.get(), 'i', idErrors.data(),
+                                            idErrors.size() * sizeof(int32_t));
+        return send(reply, r);
+    }
+
+    // AboutToShow(i id) -> b needUpdate
+    static int aboutToShow(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        int32_t id = 0;
+        const int r = sd_bus_message_read(call, "i", &id);
+        if (r < 0) return r;
+        if (id == 0) {
+            self.rebuild(true);
+            return sd_bus_reply_method_return(call, "b", 1);
+        }
+        self.ensureBuilt();
+        // Submenus are built with the whole menu, so they are already current.
+        if (!self.known(id)) return unknownId(call, id);
+        return sd_bus_reply_method_return(call, "b", 0);
+    }
+
+    // AboutToShowGroup(ai ids) -> (ai updatesNeeded, ai idErrors); the unknown ids are told
+    // once each, at most kMaxIdErrors of them.
+    static int aboutToShowGroup(sd_bus_message* call, void* userdata, sd_bus_error*) {
+        DBusMenuExporter& self = menu(userdata);
+        std::span<const int32_t> ids;
+        int r = readIds(call, &ids);
+        if (r < 0) return r;
+        std::vector<int32_t> updatesNeeded;
+        if (std::find(ids.begin(), ids.end(), 0) != ids.end()) {
+            self.rebuild(true);
+            updatesNeeded.push_back(0);
+        }
+        self.ensureBuilt();
+        std::vector<int32_t> idErrors;
+        for (const int32_t id : ids) {
+            if (idErrors.size() == kMaxIdErrors) break;
+            if (!self.known(id) &&
+                std::find(idErrors.begin(), idErrors.end(), id) == idErrors.end())
+                idErrors.push_back(id);
+        }
+        SdBusMessage reply;
+        r = newReply(call, &reply);
+        if (r >= 0)
+            r = sd_bus_message_append_array(reply.get(), 'i', updatesNeeded.data(),
+                                            updatesNeeded.size() * sizeof(int32_t));
+        if (r >= 0)
+            r = sd_bus_message_append_array(reply.get(), 'i', idErrors.data(),
+                                            idErrors.size() * sizeof(int32_t));
+        return send(reply, r);
+    }
+
+    static int property(sd_bus*, const char*, const char*, const char* name, sd_bus_message* reply,
+                        void*, sd_bus_error*) {
+        if (!strcmp(name, "Version")) return sd_bus_message_append(reply, "u", uint32_t(3));
+        if (!strcmp(name, "TextDirection")) return sd_bus_message_append(reply, "s", "ltr");
+        if (!strcmp(name, "Status")) return sd_bus_message_append(reply, "s", "normal");
+        return sd_bus_message_append(reply, "as", 0);  // IconThemePath: none of our own
+    }
+};
+
+const sd_bus_vtable DBusMenuExporter::Calls::vtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("Version", "u", property, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("TextDirection", "s", property, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Status", "s", property, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconThemePath", "as", property, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_METHOD_WITH_NAMES("GetLayout", "iias",
+                             SD_BUS_PARAM(parentId) SD_BUS_PARAM(recursionDepth)
+                                 SD_BUS_PARAM(propertyNames),
+                             "u(ia{sv}av)", SD_BUS_PARAM(revision) SD_BUS_PARAM(layout), getLayout,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES(
+        "GetGroupProperties", "aias", SD_BUS_PARAM(ids) SD_BUS_PARAM(propertyNames), "a(ia{sv})",
+        SD_BUS_PARAM(properties), getGroupProperties, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetProperty", "is", SD_BUS_PARAM(id) SD_BUS_PARAM(name), "v",
+                             SD_BUS_PARAM(value), getProperty, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("Event", "isvu",
+                             SD_BUS_PARAM(id) SD_BUS_PARAM(eventId) SD_BUS_PARAM(data)
+                                 SD_BUS_PARAM(timestamp),
+                             "", "", event, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("EventGroup", "a(isvu)", SD_BUS_PARAM(events), "ai",
+                             SD_BUS_PARAM(idErrors), eventGroup, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("AboutToShow", "i", SD_BUS_PARAM(id), "b", SD_BUS_PARAM(needUpdate),
+                             aboutToShow, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("AboutToShowGroup", "ai", SD_BUS_PARAM(ids), "aiai",
+                             SD_BUS_PARAM(updatesNeeded) SD_BUS_PARAM(idErrors), aboutToShowGroup,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_SIGNAL_WITH_NAMES("ItemsPropertiesUpdated", "a(ia{sv})a(ias)",
+                             SD_BUS_PARAM(updatedProps) SD_BUS_PARAM(removedProps), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("LayoutUpdated", "ui", SD_BUS_PARAM(revision) SD_BUS_PARAM(parent), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("ItemActivationRequested", "iu",
+                             SD_BUS_PARAM(id) SD_BUS_PARAM(timestamp), 0),
+    SD_BUS_VTABLE_END,
+};
+
+// ---------------------------------------------------------------- the exporter
+
+DBusMenuExporter::DBusMenuExporter(MainLoopBus* bus, QString path, Build build, Chosen chosen,
+                                   QObject* parent)
+    : QObject(parent),
+      bus_(bus),
+      path_(std::move(path)),
+      build_(std::move(build)),
+      chosen_(std::move(chosen)) {
+    nodes_.push_back(Node{});
+    if (!bus || !bus->isOpen()) return;
+    sd_bus_slot* slot = nullptr;
+    exported_ = sd_bus_add_object_vtable(bus->bus(), &slot, path_.toUtf8().constData(), kInterface,
+                                         Calls::vtable, this) >= 0;
+    slot_.reset(slot);
 }
 
-QList<int> DBusMenuExporter::EventGroup(const DBusMenuEventList& events) {
-    QList<int> idErrors;
-    for (const DBusMenuEvent& event : events) {
-        if (!handleEvent(event.id, event.eventId)) idErrors.push_back(event.id);
-    }
-    if (!events.isEmpty() && idErrors.size() == events.size() && calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("No known menu item ids"));
-    return idErrors;
-}
-
-bool DBusMenuExporter::AboutToShow(int id) {
-    if (id == 0) {
-        rebuild(true);
-        return true;
-    }
-    ensureBuilt();
-    // Submenus are built with the whole menu, so they are already current.
-    if (!known(id)) unknownId(id);
-    return false;
-}
-
-QList<int> DBusMenuExporter::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
-    QList<int> updatesNeeded;
-    if (ids.contains(0)) {
-        rebuild(true);
-        updatesNeeded.push_back(0);
-    }
-    ensureBuilt();
-    for (int id : ids) {
-        if (!known(id)) idErrors.push_back(id);
-    }
-    return updatesNeeded;
-}
+// The slot goes with the exporter (slot_), so no call reaches it afterwards.
+DBusMenuExporter::~DBusMenuExporter() = default;
 
 }  // namespace orvela::qt

@@ -2,21 +2,24 @@
 // hosts (GNOME's AppIndicator extension, KDE, Xfce, waybar...) use to show an application's menu.
 //
 // The model is the core's: asked for afresh each time a host is about to show the menu, served
-// as a tree of numbered items, and a click comes back as the MenuItem that was shown.
+// as a tree of numbered items, and a click comes back as the MenuItem that was shown. The
+// QtDBus types below are the protocol's structures as a QtDBus client (a test's panel) reads
+// them; the exporter itself writes with sd-bus.
 #pragma once
 
 #include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusVariant>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <string_view>
 #include <vector>
 
+#include "main_loop_bus.hpp"
 #include "shell/platform/platform.hpp"
 
 namespace orvela::qt {
@@ -69,68 +72,10 @@ void registerDBusMenuTypes();
 // The dbusmenu label of a title: '_' marks a mnemonic in the protocol, so a literal one doubles.
 QString dbusMenuLabel(const std::string& title);
 
-class DBusMenuExporter : public QObject, protected QDBusContext {
+// Serves the menu on a MainLoopBus at `path`: calls are answered and signals sent on the main
+// thread, so the exporter needs no locking and a click reaches the model it was shown from.
+class DBusMenuExporter : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
-    Q_CLASSINFO("D-Bus Introspection",
-                "  <interface name=\"com.canonical.dbusmenu\">\n"
-                "    <property name=\"Version\" type=\"u\" access=\"read\"/>\n"
-                "    <property name=\"TextDirection\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Status\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"IconThemePath\" type=\"as\" access=\"read\"/>\n"
-                "    <method name=\"GetLayout\">\n"
-                "      <arg type=\"i\" name=\"parentId\" direction=\"in\"/>\n"
-                "      <arg type=\"i\" name=\"recursionDepth\" direction=\"in\"/>\n"
-                "      <arg type=\"as\" name=\"propertyNames\" direction=\"in\"/>\n"
-                "      <arg type=\"u\" name=\"revision\" direction=\"out\"/>\n"
-                "      <arg type=\"(ia{sv}av)\" name=\"layout\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <method name=\"GetGroupProperties\">\n"
-                "      <arg type=\"ai\" name=\"ids\" direction=\"in\"/>\n"
-                "      <arg type=\"as\" name=\"propertyNames\" direction=\"in\"/>\n"
-                "      <arg type=\"a(ia{sv})\" name=\"properties\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <method name=\"GetProperty\">\n"
-                "      <arg type=\"i\" name=\"id\" direction=\"in\"/>\n"
-                "      <arg type=\"s\" name=\"name\" direction=\"in\"/>\n"
-                "      <arg type=\"v\" name=\"value\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <method name=\"Event\">\n"
-                "      <arg type=\"i\" name=\"id\" direction=\"in\"/>\n"
-                "      <arg type=\"s\" name=\"eventId\" direction=\"in\"/>\n"
-                "      <arg type=\"v\" name=\"data\" direction=\"in\"/>\n"
-                "      <arg type=\"u\" name=\"timestamp\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"EventGroup\">\n"
-                "      <arg type=\"a(isvu)\" name=\"events\" direction=\"in\"/>\n"
-                "      <arg type=\"ai\" name=\"idErrors\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <method name=\"AboutToShow\">\n"
-                "      <arg type=\"i\" name=\"id\" direction=\"in\"/>\n"
-                "      <arg type=\"b\" name=\"needUpdate\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <method name=\"AboutToShowGroup\">\n"
-                "      <arg type=\"ai\" name=\"ids\" direction=\"in\"/>\n"
-                "      <arg type=\"ai\" name=\"updatesNeeded\" direction=\"out\"/>\n"
-                "      <arg type=\"ai\" name=\"idErrors\" direction=\"out\"/>\n"
-                "    </method>\n"
-                "    <signal name=\"ItemsPropertiesUpdated\">\n"
-                "      <arg type=\"a(ia{sv})\" name=\"updatedProps\" direction=\"out\"/>\n"
-                "      <arg type=\"a(ias)\" name=\"removedProps\" direction=\"out\"/>\n"
-                "    </signal>\n"
-                "    <signal name=\"LayoutUpdated\">\n"
-                "      <arg type=\"u\" name=\"revision\" direction=\"out\"/>\n"
-                "      <arg type=\"i\" name=\"parent\" direction=\"out\"/>\n"
-                "    </signal>\n"
-                "    <signal name=\"ItemActivationRequested\">\n"
-                "      <arg type=\"i\" name=\"id\" direction=\"out\"/>\n"
-                "      <arg type=\"u\" name=\"timestamp\" direction=\"out\"/>\n"
-                "    </signal>\n"
-                "  </interface>\n")
-    Q_PROPERTY(uint Version READ version)
-    Q_PROPERTY(QString TextDirection READ textDirection)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
 
 public:
     // Fills the model from scratch; called whenever a host is about to show the menu.
@@ -138,7 +83,8 @@ public:
     // Told which item of the shown model the user chose (while the D-Bus call is still open).
     using Chosen = std::function<void(const MenuItem&)>;
 
-    DBusMenuExporter(QDBusConnection connection, QString path, Build build, Chosen chosen,
+    // Without a bus, or with one already closed, nothing is exported and nothing is sent.
+    DBusMenuExporter(MainLoopBus* bus, QString path, Build build, Chosen chosen,
                      QObject* parent = nullptr);
     ~DBusMenuExporter() override;
 
@@ -146,33 +92,20 @@ public:
     bool isExported() const { return exported_; }
     uint revision() const { return revision_; }
 
-    uint version() const { return 3; }
-    QString textDirection() const { return QStringLiteral("ltr"); }
-    QString status() const { return QStringLiteral("normal"); }
-    QStringList iconThemePath() const { return {}; }
-
-public slots:
-    Q_SCRIPTABLE uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
-                                orvela::qt::DBusMenuLayoutItem& layout);
-    Q_SCRIPTABLE orvela::qt::DBusMenuItemList GetGroupProperties(const QList<int>& ids,
-                                                                 const QStringList& propertyNames);
-    Q_SCRIPTABLE QDBusVariant GetProperty(int id, const QString& name);
-    Q_SCRIPTABLE void Event(int id, const QString& eventId, const QDBusVariant& data,
-                            uint timestamp);
-    Q_SCRIPTABLE QList<int> EventGroup(const orvela::qt::DBusMenuEventList& events);
-    Q_SCRIPTABLE bool AboutToShow(int id);
-    Q_SCRIPTABLE QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
-
-signals:
-    Q_SCRIPTABLE void ItemsPropertiesUpdated(const orvela::qt::DBusMenuItemList& updatedProps,
-                                             const orvela::qt::DBusMenuItemKeysList& removedProps);
-    Q_SCRIPTABLE void LayoutUpdated(uint revision, int parent);
-    Q_SCRIPTABLE void ItemActivationRequested(int id, uint timestamp);
-
 private:
+    // The sd-bus handlers of the interface's methods and properties.
+    struct Calls;
+    friend struct Calls;
+
     struct Node {
         MenuItem item;
         std::vector<int> children;
+    };
+    // The property names a host asked for; an empty list asks for all of them. Names no item
+    // ever has are dropped as they are read, so a long list costs nothing to hold.
+    struct PropertyFilter {
+        bool all = true;
+        QStringList names;
     };
 
     // Asks for a fresh model and renumbers it. With `announce` the hosts are told even when
@@ -182,12 +115,17 @@ private:
     void addNodes(const std::vector<MenuItem>& items, int parent);
     bool known(int id) const { return id >= 0 && static_cast<std::size_t>(id) < nodes_.size(); }
     QVariantMap properties(int id) const;
-    DBusMenuLayoutItem layout(int id, int depth, const QStringList& names) const;
+    static QVariantMap filtered(const QVariantMap& all, const PropertyFilter& names);
+    // (ia{sv}av) of `id` and its children `depth` levels down (all of them when negative).
+    int appendLayout(sd_bus_message* message, int id, int depth, const PropertyFilter& names) const;
     // Runs a host event; false when the id is unknown.
-    bool handleEvent(int id, const QString& eventId);
-    void unknownId(int id);
+    bool handleEvent(int id, std::string_view eventId);
+    bool canSend() const { return exported_ && bus_ && bus_->isOpen(); }
+    void sendItemsPropertiesUpdated(const DBusMenuItemList& updated,
+                                    const DBusMenuItemKeysList& removed);
 
-    QDBusConnection connection_;
+    QPointer<MainLoopBus> bus_;
+    SdBusSlot slot_;
     QString path_;
     Build build_;
     Chosen chosen_;

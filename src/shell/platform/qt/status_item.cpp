@@ -1,25 +1,24 @@
 #include "status_item.hpp"
 
 #include <QCursor>
-#include <QDBusConnection>
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
 #include "dbus_menu_exporter.hpp"
+#include "main_loop_bus.hpp"
 #include "status_notifier_item.hpp"
 #include "tray_menu.hpp"
 
 namespace orvela::qt {
 
-QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
-        bus, menuPath, [this] { return buildMenu(); },
+        bus_.get(), menuPath, [this] { return buildMenu(); },
         [this](const MenuItem& item) { deliver(item); }, this);
-    sni_ = new StatusNotifierItem(bus, menuPath, this);
+    sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
 
     paintIcons();
 
@@ -32,6 +31,11 @@ QtStatusItem::~QtStatusItem() {
     // The tray icon goes before the menu it points to.
     delete tray_;
     tray_ = nullptr;
+    // Both unexport themselves from the connection, which goes last.
+    delete sni_;
+    sni_ = nullptr;
+    delete menu_;
+    menu_ = nullptr;
 }
 
 void QtStatusItem::setTitle(const std::vector<TitlePart>& parts) {

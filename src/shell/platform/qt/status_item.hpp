@@ -22,6 +22,7 @@ class QSystemTrayIcon;
 namespace orvela::qt {
 
 class DBusMenuExporter;
+class MainLoopBus;
 class StatusNotifierItem;
 
 class QtStatusItem : public QObject, public orvela::StatusItem {
@@ -58,6 +59,8 @@ private:
     void updateTrayIcon();
     void updateTrayToolTip();
 
+    // The item's and the menu's connection; both are deleted before it.
+    std::unique_ptr<MainLoopBus> bus_;
     MenuDelegate* delegate_ = nullptr;
     DBusMenuExporter* menu_ = nullptr;
     StatusNotifierItem* sni_ = nullptr;

@@ -1,15 +1,11 @@
 #include "status_notifier_item.hpp"
 
-#include <unistd.h>
-#include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace orvela::qt {
@@ -74,120 +70,298 @@ SniIcon sniIconFrom(const QImage& image) {
 
 namespace {
 
-QString wellKnownName() {
-    // One name per item in this process, as the protocol suggests ("-<pid>-<n>").
-    static int counter = 0;
-    return QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(++counter);
+constexpr const char* kBusService = "org.freedesktop.DBus";
+constexpr const char* kBusPath = "/org/freedesktop/DBus";
+constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
+
+StatusNotifierItem* itemOf(void* userdata) {
+    return static_cast<StatusNotifierItem*>(userdata);
 }
+
+// ---- properties: read from the item on every Get and GetAll
+
+int appendIcons(sd_bus_message* reply, const SniIconList& icons) {
+    int r = sd_bus_message_open_container(reply, 'a', "(iiay)");
+    for (const SniIcon& icon : icons) {
+        if (r >= 0) r = sd_bus_message_open_container(reply, 'r', "iiay");
+        if (r >= 0) r = sd_bus_message_append(reply, "ii", icon.width, icon.height);
+        if (r >= 0)
+            r = sd_bus_message_append_array(reply, 'y', icon.bytes.constData(),
+                                            std::size_t(icon.bytes.size()));
+        if (r >= 0) r = sd_bus_message_close_container(reply);
+    }
+    if (r >= 0) r = sd_bus_message_close_container(reply);
+    return r;
+}
+
+int getConstant(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply,
+                void*, sd_bus_error*) {
+    const std::string_view name(property);
+    if (name == "Category") return sd_bus_message_append(reply, "s", "ApplicationStatus");
+    if (name == "Id") return sd_bus_message_append(reply, "s", "orvela-timer");
+    if (name == "Title") return sd_bus_message_append(reply, "s", "ORVELA Timer");
+    if (name == "Status") return sd_bus_message_append(reply, "s", "Active");
+    if (name == "WindowId") return sd_bus_message_append(reply, "i", 0);
+    if (name == "ItemIsMenu") return sd_bus_message_append(reply, "b", 1);
+    if (name == "XAyatanaOrderingIndex") return sd_bus_message_append(reply, "u", 0u);
+    if (name == "OverlayIconPixmap" || name == "AttentionIconPixmap") return appendIcons(reply, {});
+    // The icon names: the item draws its own pixmaps and names no theme icon.
+    return sd_bus_message_append(reply, "s", "");
+}
+
+int getIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
+                  sd_bus_error*) {
+    return appendIcons(reply, itemOf(self)->iconPixmap());
+}
+
+int getToolTip(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
+               sd_bus_error*) {
+    const SniToolTip tip = itemOf(self)->toolTip();
+    int r = sd_bus_message_open_container(reply, 'r', "sa(iiay)ss");
+    if (r >= 0) r = sd_bus_message_append(reply, "s", tip.iconName.toUtf8().constData());
+    if (r >= 0) r = appendIcons(reply, tip.icons);
+    if (r >= 0)
+        r = sd_bus_message_append(reply, "ss", tip.title.toUtf8().constData(),
+                                  tip.description.toUtf8().constData());
+    if (r >= 0) r = sd_bus_message_close_container(reply);
+    return r;
+}
+
+int getMenu(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
+            sd_bus_error*) {
+    return sd_bus_message_append(reply, "o", itemOf(self)->menuPath().toUtf8().constData());
+}
+
+int getLabel(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply,
+             void* self, sd_bus_error*) {
+    const QString text = std::string_view(property) == "XAyatanaLabel"
+                             ? itemOf(self)->label()
+                             : StatusNotifierItem::labelGuide();
+    return sd_bus_message_append(reply, "s", text.toUtf8().constData());
+}
+
+// The menu does all the work (ItemIsMenu); clicks and scrolls change nothing.
+int ignoreCall(sd_bus_message* call, void*, sd_bus_error*) {
+    return sd_bus_reply_method_return(call, "");
+}
+
+const sd_bus_vtable kItemVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Id", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Title", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Status", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("WindowId", "i", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconThemePath", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconPixmap", "a(iiay)", getIconPixmap, 0, 0),
+    SD_BUS_PROPERTY("OverlayIconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("OverlayIconPixmap", "a(iiay)", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("AttentionIconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("AttentionIconPixmap", "a(iiay)", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("AttentionMovieName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("ToolTip", "(sa(iiay)ss)", getToolTip, 0, 0),
+    SD_BUS_PROPERTY("ItemIsMenu", "b", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Menu", "o", getMenu, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("XAyatanaLabel", "s", getLabel, 0, 0),
+    SD_BUS_PROPERTY("XAyatanaLabelGuide", "s", getLabel, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("XAyatanaOrderingIndex", "u", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_METHOD_WITH_NAMES("ContextMenu", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
+                             0),
+    SD_BUS_METHOD_WITH_NAMES("Activate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
+                             0),
+    SD_BUS_METHOD_WITH_NAMES("SecondaryActivate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", ,
+                             ignoreCall, 0),
+    SD_BUS_METHOD_WITH_NAMES("Scroll", "is", SD_BUS_PARAM(delta) SD_BUS_PARAM(orientation), "", ,
+                             ignoreCall, 0),
+    SD_BUS_SIGNAL("NewTitle", "", 0),
+    SD_BUS_SIGNAL("NewIcon", "", 0),
+    SD_BUS_SIGNAL("NewAttentionIcon", "", 0),
+    SD_BUS_SIGNAL("NewOverlayIcon", "", 0),
+    SD_BUS_SIGNAL("NewToolTip", "", 0),
+    SD_BUS_SIGNAL_WITH_NAMES("NewStatus", "s", SD_BUS_PARAM(status), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("XAyatanaNewLabel", "ss", SD_BUS_PARAM(label) SD_BUS_PARAM(guide), 0),
+    SD_BUS_VTABLE_END};
 
 }  // namespace
 
-StatusNotifierItem::StatusNotifierItem(QDBusConnection connection, QString menuPath,
-                                       QObject* parent)
-    : QObject(parent), connection_(std::move(connection)), menuPath_(std::move(menuPath)) {
+StatusNotifierItem::StatusNotifierItem(MainLoopBus* bus, QString menuPath, QObject* parent)
+    : QObject(parent), bus_(bus), menuPath_(std::move(menuPath)) {
     registerStatusNotifierTypes();
-    if (!connection_.isConnected()) return;
-    exported_ = connection_.registerObject(QString::fromLatin1(kObjectPath), this,
-                                           QDBusConnection::ExportScriptableContents);
-    if (!exported_) return;
-    // Older watchers only accept a well-known name; the unique name still works for the rest.
-    serviceName_ = wellKnownName();
-    ownsServiceName_ = connection_.registerService(serviceName_);
-    if (!ownsServiceName_) serviceName_ = connection_.baseService();
+    sd_bus* live = liveBus();
+    if (!live) return;
+    sd_bus_slot* object = nullptr;
+    if (sd_bus_add_object_vtable(live, &object, kObjectPath, kInterface, kItemVtable, this) < 0)
+        return;
+    object_.reset(object);
+    // A bus that goes away takes the item with it: the tray takes over.
+    connect(bus_, &MainLoopBus::closed, this, [this] {
+        pending_.reset();
+        ++attempt_;
+        setRegistered(false);
+    });
 }
 
-StatusNotifierItem::~StatusNotifierItem() {
-    if (ownsServiceName_) connection_.unregisterService(serviceName_);
-    if (exported_) connection_.unregisterObject(QString::fromLatin1(kObjectPath));
+StatusNotifierItem::~StatusNotifierItem() = default;
+
+sd_bus* StatusNotifierItem::liveBus() const {
+    return bus_ && bus_->isOpen() ? bus_->bus() : nullptr;
 }
 
 void StatusNotifierItem::start() {
-    if (!exported_) {
+    if (!object_ || !liveBus()) {
         setRegistered(false);
         return;
     }
-    const QString watcherService = QString::fromLatin1(kWatcherService);
-    watcher_ = new QDBusServiceWatcher(watcherService, connection_,
-                                       QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& newOwner) {
-                if (!newOwner.isEmpty()) {
-                    // A new (or restarted) watcher knows nothing of us yet.
-                    reRegistrations_ = 0;
-                    registerWithWatcher();
-                } else {
-                    ++attempt_;
-                    setRegistered(false);
-                }
-            });
+    followWatcher();
+}
 
-    QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    ask << watcherService;
-    const quint64 attempt = ++attempt_;
-    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(ask), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this,
-            [this, attempt](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (attempt != attempt_) return;  // the owner-change signal came first
-                const QDBusPendingReply<bool> reply = *call;
-                if (!reply.isError() && reply.value())
-                    registerWithWatcher();
-                else
-                    setRegistered(false);
-            });
+void StatusNotifierItem::followWatcher() {
+    sd_bus* live = liveBus();
+    if (!live || ownerMatch_) return;
+    // The bus daemon answers in order: the match is in place before NameHasOwner is answered,
+    // so a watcher that appears in between is seen by one or the other.
+    const std::string rule = std::string("type='signal',sender='") + kBusService + "',path='" +
+                             kBusPath + "',interface='" + kBusService +
+                             "',member='NameOwnerChanged',arg0='" + kWatcherService + "'";
+    sd_bus_slot* match = nullptr;
+    if (sd_bus_add_match_async(live, &match, rule.c_str(), &StatusNotifierItem::handleOwnerChanged,
+                               nullptr, this) >= 0)
+        ownerMatch_.reset(match);
+    ++attempt_;
+    sd_bus_slot* pending = nullptr;
+    if (sd_bus_call_method_async(live, &pending, kBusService, kBusPath, kBusService, "NameHasOwner",
+                                 &StatusNotifierItem::handleHasOwner, this, "s",
+                                 kWatcherService) < 0) {
+        setRegistered(false);
+        return;
+    }
+    pending_.reset(pending);
+    bus_->flush();
+}
+
+int StatusNotifierItem::handleOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error*) {
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+    itemOf(self)->watcherOwnerChanged(newOwner && *newOwner);
+    return 0;
+}
+
+int StatusNotifierItem::handleHasOwner(sd_bus_message* reply, void* self, sd_bus_error*) {
+    auto* item = itemOf(self);
+    item->pending_.reset();
+    int present = 0;
+    if (sd_bus_message_is_method_error(reply, nullptr) ||
+        sd_bus_message_read(reply, "b", &present) < 0)
+        present = 0;
+    if (present)
+        item->registerWithWatcher();
+    else
+        item->setRegistered(false);
+    return 0;
+}
+
+void StatusNotifierItem::watcherOwnerChanged(bool present) {
+    if (present) {
+        // A new (or restarted) watcher knows nothing of us yet.
+        reRegistrations_ = 0;
+        registerWithWatcher();
+    } else {
+        pending_.reset();
+        ++attempt_;
+        setRegistered(false);
+    }
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    const QString watcherService = QString::fromLatin1(kWatcherService);
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-        QStringLiteral("RegisterStatusNotifierItem"));
-    call << serviceName_;
-    const quint64 attempt = ++attempt_;
-    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this,
-            [this, attempt](QDBusPendingCallWatcher* answer) {
-                answer->deleteLater();
-                if (attempt != attempt_) return;
-                setRegistered(!answer->isError());
-                if (!answer->isError())
-                    QTimer::singleShot(kListedCheckMs, this, [this, attempt] {
-                        if (attempt == attempt_) checkListed(attempt);
-                    });
-            });
+    sd_bus* live = liveBus();
+    if (!live) return;
+    // The item is registered under the connection's unique name, not a well-known
+    // "org.kde.StatusNotifierItem-<pid>-<n>". GNOME's AppIndicator extension watches a
+    // well-known name it is given, and when that name's "appeared" arrives after the item has
+    // answered the first GetAll (as an item served on the main loop always does), it clears
+    // the properties it has just read and drops the item ("Argument two may not be null");
+    // seen on every start on Debian 12. Every watcher takes a unique name.
+    // Called after an answer from the bus, so the connection's Hello is done: this does not
+    // block.
+    serviceName_ = QString::fromStdString(bus_->uniqueName());
+    ++attempt_;
+    pending_.reset();
+    sd_bus_slot* pending = nullptr;
+    if (sd_bus_call_method_async(live, &pending, kWatcherService, kWatcherPath, kWatcherService,
+                                 "RegisterStatusNotifierItem",
+                                 &StatusNotifierItem::handleRegistered, this, "s",
+                                 serviceName_.toUtf8().constData()) < 0) {
+        setRegistered(false);
+        return;
+    }
+    pending_.reset(pending);
+    bus_->flush();
 }
 
-void StatusNotifierItem::checkListed(quint64 attempt) {
+int StatusNotifierItem::handleRegistered(sd_bus_message* reply, void* self, sd_bus_error*) {
+    auto* item = itemOf(self);
+    item->pending_.reset();
+    const bool accepted = !sd_bus_message_is_method_error(reply, nullptr);
+    item->setRegistered(accepted);
+    if (accepted) {
+        const quint64 attempt = item->attempt_;
+        QTimer::singleShot(kListedCheckMs, item, [item, attempt] {
+            if (attempt == item->attempt_) item->checkListed();
+        });
+    }
+    return 0;
+}
+
+void StatusNotifierItem::checkListed() {
     // GNOME's AppIndicator extension accepts a registration that comes in while it is still
     // starting (the moment its watcher's name appears, which is when we register) and then
     // drops the item with "Argument two may not be null": the call succeeded, yet nothing
     // shows. Measured on Debian 12 in two of three first enablings; a second registration
     // always took. Watchers that do not list their items are left alone.
-    const QString watcherService = QString::fromLatin1(kWatcherService);
-    auto ask = QDBusMessage::createMethodCall(
-        watcherService, QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    ask << watcherService << QStringLiteral("RegisteredStatusNotifierItems");
-    auto* pending = new QDBusPendingCallWatcher(connection_.asyncCall(ask, kListedCheckMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this,
-            [this, attempt](QDBusPendingCallWatcher* answer) {
-                answer->deleteLater();
-                const QDBusPendingReply<QDBusVariant> reply = *answer;
-                if (attempt != attempt_ || reply.isError()) return;
-                const QVariant listed = reply.value().variant();
-                if (listed.metaType().id() != QMetaType::QStringList) return;
-                const QString unique = connection_.baseService();
-                // Hosts list the name alone or followed by the object path.
-                for (const QString& entry : listed.toStringList()) {
-                    const QString name = entry.section(QLatin1Char('/'), 0, 0);
-                    if (name == serviceName_ || name == unique) return;
-                }
-                if (reRegistrations_ >= kMaxReRegistrations) return;
-                ++reRegistrations_;
-                registerWithWatcher();
-            });
+    sd_bus* live = liveBus();
+    if (!live) return;
+    sd_bus_message* ask = nullptr;
+    if (sd_bus_message_new_method_call(live, &ask, kWatcherService, kWatcherPath,
+                                       "org.freedesktop.DBus.Properties", "Get") < 0)
+        return;
+    sd_bus_slot* pending = nullptr;
+    const int r =
+        sd_bus_message_append(ask, "ss", kWatcherService, "RegisteredStatusNotifierItems") >= 0
+            ? sd_bus_call_async(live, &pending, ask, &StatusNotifierItem::handleListed, this,
+                                uint64_t(kListedCheckMs) * 1000u)
+            : -1;
+    sd_bus_message_unref(ask);
+    if (r < 0) return;
+    pending_.reset(pending);
+    bus_->flush();
+}
+
+int StatusNotifierItem::handleListed(sd_bus_message* reply, void* self, sd_bus_error*) {
+    auto* item = itemOf(self);
+    item->pending_.reset();
+    item->listedAnswer(reply);
+    return 0;
+}
+
+void StatusNotifierItem::listedAnswer(sd_bus_message* reply) {
+    if (sd_bus_message_is_method_error(reply, nullptr)) return;
+    if (sd_bus_message_enter_container(reply, 'v', "as") <= 0) return;  // not a list of names
+    if (sd_bus_message_enter_container(reply, 'a', "s") <= 0) return;
+    const std::string ours = serviceName_.toStdString();
+    const char* entry = nullptr;
+    // Hosts list the name alone or followed by the object path ("/…", or GNOME's "@/…");
+    // neither character occurs in a bus name. The list is bounded by the bus's message size,
+    // and nothing is kept from it.
+    while (sd_bus_message_read_basic(reply, 's', &entry) > 0) {
+        const std::string_view listed(entry);
+        if (listed.substr(0, listed.find_first_of("/@")) == ours) return;
+    }
+    if (reRegistrations_ >= kMaxReRegistrations) return;
+    ++reRegistrations_;
+    registerWithWatcher();
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {
@@ -205,9 +379,20 @@ SniToolTip StatusNotifierItem::toolTip() const {
     return SniToolTip{QString(), {}, toolTipText_.left(feed), toolTipText_.mid(feed + 1)};
 }
 
-QString StatusNotifierItem::labelGuide() const {
+QString StatusNotifierItem::labelGuide() {
     // Hosts reserve the guide's width so that the ticking label does not jostle its neighbours.
     return QStringLiteral("🍅 25:00 · Название задачи");
+}
+
+void StatusNotifierItem::emitSignal(const char* member, const char* types, const char* label,
+                                    const char* guide) {
+    sd_bus* live = liveBus();
+    if (!live) return;
+    if (types)
+        sd_bus_emit_signal(live, kObjectPath, kInterface, member, types, label, guide);
+    else
+        sd_bus_emit_signal(live, kObjectPath, kInterface, member, nullptr);
+    bus_->flush();
 }
 
 void StatusNotifierItem::setLabel(const QString& label) {
@@ -216,18 +401,16 @@ void StatusNotifierItem::setLabel(const QString& label) {
     // Hosts that show the label (GNOME's AppIndicator) take it from the signal's arguments.
     // Xfce's and Plasma's hosts show none and answer NewTitle, NewIcon and NewToolTip with a
     // GetAll of every property, pixmaps included, so the ticking label sends nothing else.
-    // The Qt signal is relayed by QtDBus on its own thread, which does all of the connection's
-    // I/O. Measured against the relay: a QDBusMessage handed to QDBusConnection::send took a
-    // fifth fewer instructions but about one more wakeup a second, which cost more CPU time
-    // than it saved; libdbus called from this thread saved both, but then toggles QtDBus's
-    // socket notifiers from the wrong thread once the socket fills.
-    if (shown()) emit XAyatanaNewLabel(label_, labelGuide());
+    // sd-bus writes it to the socket here, on the main thread: no other thread wakes for it.
+    if (shown())
+        emitSignal("XAyatanaNewLabel", "ss", label_.toUtf8().constData(),
+                   labelGuide().toUtf8().constData());
 }
 
 void StatusNotifierItem::setToolTipText(const QString& text) {
     if (text == toolTipText_) return;
     toolTipText_ = text;
-    if (shown()) emit NewToolTip();
+    if (shown()) emitSignal("NewToolTip");
 }
 
 void StatusNotifierItem::setIcons(const QList<QImage>& images) {
@@ -239,12 +422,7 @@ void StatusNotifierItem::setIcons(const QList<QImage>& images) {
     // A repaint that draws the same pixels (a new state with the same face) is no news to hosts.
     if (std::equal(icons.begin(), icons.end(), icons_.begin(), icons_.end(), same)) return;
     icons_ = std::move(icons);
-    if (shown()) emit NewIcon();
+    if (shown()) emitSignal("NewIcon");
 }
-
-void StatusNotifierItem::ContextMenu(int, int) {}
-void StatusNotifierItem::Activate(int, int) {}
-void StatusNotifierItem::SecondaryActivate(int, int) {}
-void StatusNotifierItem::Scroll(int, const QString&) {}
 
 }  // namespace orvela::qt

@@ -1,4 +1,4 @@
-// Our StatusNotifierItem (org.kde.StatusNotifierItem) over QtDBus.
+// Our StatusNotifierItem (org.kde.StatusNotifierItem).
 //
 // Hosts that know the extension show its text label (XAyatanaLabel) next to the square icon;
 // the others show the icon alone, which is why the icon carries the countdown too. Every
@@ -9,15 +9,13 @@
 
 #include <QByteArray>
 #include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusObjectPath>
 #include <QImage>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <optional>
 
-class QDBusServiceWatcher;
+#include "main_loop_bus.hpp"
 
 namespace orvela::qt {
 
@@ -47,95 +45,30 @@ void registerStatusNotifierTypes();
 // The pixels of `image` as the protocol carries them.
 SniIcon sniIconFrom(const QImage& image);
 
+// The item is served on a connection of its own whose I/O runs on the main loop (MainLoopBus),
+// so the ticking label goes out from the thread that makes it. Properties are read from the
+// object on every Get; nothing is cached on the bus side.
 class StatusNotifierItem : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
-    Q_CLASSINFO("D-Bus Introspection",
-                "  <interface name=\"org.kde.StatusNotifierItem\">\n"
-                "    <property name=\"Category\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Id\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Title\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Status\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"WindowId\" type=\"i\" access=\"read\"/>\n"
-                "    <property name=\"IconThemePath\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"IconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"IconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"OverlayIconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"OverlayIconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"AttentionIconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"AttentionIconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"AttentionMovieName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"ToolTip\" type=\"(sa(iiay)ss)\" access=\"read\"/>\n"
-                "    <property name=\"ItemIsMenu\" type=\"b\" access=\"read\"/>\n"
-                "    <property name=\"Menu\" type=\"o\" access=\"read\"/>\n"
-                "    <property name=\"XAyatanaLabel\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"XAyatanaLabelGuide\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"XAyatanaOrderingIndex\" type=\"u\" access=\"read\"/>\n"
-                "    <method name=\"ContextMenu\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"Activate\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"SecondaryActivate\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"Scroll\">\n"
-                "      <arg name=\"delta\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"orientation\" type=\"s\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <signal name=\"NewTitle\"/>\n"
-                "    <signal name=\"NewIcon\"/>\n"
-                "    <signal name=\"NewAttentionIcon\"/>\n"
-                "    <signal name=\"NewOverlayIcon\"/>\n"
-                "    <signal name=\"NewToolTip\"/>\n"
-                "    <signal name=\"NewStatus\">\n"
-                "      <arg name=\"status\" type=\"s\"/>\n"
-                "    </signal>\n"
-                "    <signal name=\"XAyatanaNewLabel\">\n"
-                "      <arg name=\"label\" type=\"s\"/>\n"
-                "      <arg name=\"guide\" type=\"s\"/>\n"
-                "    </signal>\n"
-                "  </interface>\n")
-    Q_PROPERTY(QString Category READ category)
-    Q_PROPERTY(QString Id READ id)
-    Q_PROPERTY(QString Title READ title)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconThemePath READ emptyText)
-    Q_PROPERTY(QString IconName READ emptyText)
-    Q_PROPERTY(orvela::qt::SniIconList IconPixmap READ iconPixmap)
-    Q_PROPERTY(QString OverlayIconName READ emptyText)
-    Q_PROPERTY(orvela::qt::SniIconList OverlayIconPixmap READ noIcons)
-    Q_PROPERTY(QString AttentionIconName READ emptyText)
-    Q_PROPERTY(orvela::qt::SniIconList AttentionIconPixmap READ noIcons)
-    Q_PROPERTY(QString AttentionMovieName READ emptyText)
-    Q_PROPERTY(orvela::qt::SniToolTip ToolTip READ toolTip)
-    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-    Q_PROPERTY(QDBusObjectPath Menu READ menu)
-    Q_PROPERTY(QString XAyatanaLabel READ label)
-    Q_PROPERTY(QString XAyatanaLabelGuide READ labelGuide)
-    Q_PROPERTY(uint XAyatanaOrderingIndex READ orderingIndex)
 
 public:
     static constexpr const char* kObjectPath = "/StatusNotifierItem";
+    static constexpr const char* kInterface = "org.kde.StatusNotifierItem";
     static constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
     // How long after registering the watcher's list is checked, and how often a registration
     // it lost is repeated for one watcher.
     static constexpr int kListedCheckMs = 1000;
     static constexpr int kMaxReRegistrations = 2;
 
-    // Exports the item on `connection`; `menuPath` is where the dbusmenu object lives.
-    StatusNotifierItem(QDBusConnection connection, QString menuPath, QObject* parent = nullptr);
+    // Exports the item on `bus` (none, or a closed one, leaves it unexported and unregistered);
+    // `menuPath` is where the dbusmenu object lives on the same connection.
+    StatusNotifierItem(MainLoopBus* bus, QString menuPath, QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
     // Starts following the watcher; registeredChanged reports the first answer.
     void start();
 
-    // The bus name a watcher was (or will be) given for us.
+    // The bus name the watcher was given for us: the connection's unique name, once known.
     const QString& serviceName() const { return serviceName_; }
     // Present once known: whether a watcher has accepted the item.
     std::optional<bool> registered() const { return registered_; }
@@ -145,56 +78,45 @@ public:
     void setToolTipText(const QString& text);
     void setIcons(const QList<QImage>& images);
 
-    QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return QStringLiteral("orvela-timer"); }
-    QString title() const { return QStringLiteral("ORVELA Timer"); }
-    QString status() const { return QStringLiteral("Active"); }
-    int windowId() const { return 0; }
-    QString emptyText() const { return {}; }
-    SniIconList iconPixmap() const { return icons_; }
-    SniIconList noIcons() const { return {}; }
+    const SniIconList& iconPixmap() const { return icons_; }
     SniToolTip toolTip() const;
-    bool itemIsMenu() const { return true; }
-    QDBusObjectPath menu() const { return QDBusObjectPath(menuPath_); }
-    QString label() const { return label_; }
-    QString labelGuide() const;
-    uint orderingIndex() const { return 0; }
-
-public slots:
-    // The menu does all the work (ItemIsMenu); clicks and scrolls change nothing.
-    Q_SCRIPTABLE void ContextMenu(int x, int y);
-    Q_SCRIPTABLE void Activate(int x, int y);
-    Q_SCRIPTABLE void SecondaryActivate(int x, int y);
-    Q_SCRIPTABLE void Scroll(int delta, const QString& orientation);
+    const QString& label() const { return label_; }
+    static QString labelGuide();
+    const QString& menuPath() const { return menuPath_; }
 
 signals:
-    Q_SCRIPTABLE void NewTitle();
-    Q_SCRIPTABLE void NewIcon();
-    Q_SCRIPTABLE void NewAttentionIcon();
-    Q_SCRIPTABLE void NewOverlayIcon();
-    Q_SCRIPTABLE void NewToolTip();
-    Q_SCRIPTABLE void NewStatus(const QString& status);
-    Q_SCRIPTABLE void XAyatanaNewLabel(const QString& label, const QString& guide);
-
-    // Not on the bus: whether a watcher now shows the item.
+    // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
     // while a watcher shows the item; one that registers later reads every property afresh.
     bool shown() const { return registered_.value_or(false); }
+    sd_bus* liveBus() const;
+    void emitSignal(const char* member, const char* types = nullptr, const char* label = nullptr,
+                    const char* guide = nullptr);
+    void followWatcher();
+    void watcherOwnerChanged(bool present);
     void registerWithWatcher();
     // Asks the watcher whether it still lists the item, and registers again if not.
-    void checkListed(quint64 attempt);
+    void checkListed();
+    void listedAnswer(sd_bus_message* reply);
     void setRegistered(bool registered);
 
-    QDBusConnection connection_;
+    static int handleOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error*);
+    static int handleHasOwner(sd_bus_message* reply, void* self, sd_bus_error*);
+    static int handleRegistered(sd_bus_message* reply, void* self, sd_bus_error*);
+    static int handleListed(sd_bus_message* reply, void* self, sd_bus_error*);
+
+    MainLoopBus* bus_ = nullptr;
     QString menuPath_;
     QString serviceName_;
-    bool ownsServiceName_ = false;
-    bool exported_ = false;
-    QDBusServiceWatcher* watcher_ = nullptr;
-    // Answers from an earlier watcher (or an earlier attempt) are stale once this moves on.
+    SdBusSlot object_;
+    SdBusSlot ownerMatch_;
+    // The one call to the watcher (or about it) whose answer still counts; replacing it drops
+    // an earlier watcher's (or an earlier attempt's) answer unheard.
+    SdBusSlot pending_;
+    // Bumped with every registration, so a listed-check timer of an earlier one does nothing.
     quint64 attempt_ = 0;
     // Registrations repeated for the present watcher because it did not list the item.
     int reRegistrations_ = 0;
