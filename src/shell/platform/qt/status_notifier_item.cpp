@@ -283,7 +283,8 @@ void StatusNotifierItem::registerWithWatcher() {
     // well-known name it is given, and when that name's "appeared" arrives after the item has
     // answered the first GetAll (as an item served on the main loop always does), it clears
     // the properties it has just read and drops the item ("Argument two may not be null");
-    // seen on every start on Debian 12. Every watcher takes a unique name.
+    // seen on every start on Debian 12. A unique name is a bus name like any other to a
+    // watcher; Xfce's panel and GNOME's extension both show the item registered under it.
     // Called after an answer from the bus, so the connection's Hello is done: this does not
     // block.
     serviceName_ = QString::fromStdString(bus_->uniqueName());
