@@ -1,5 +1,5 @@
 // The menu's values written into sd-bus messages: item properties as the variants dbusmenu hosts
-// read, and the owned message handle the exporter builds its replies and signals in.
+// read.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -7,14 +7,10 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
-#include <memory>
+
+#include "main_loop_bus.hpp"
 
 namespace orvela::qt {
-
-struct SdBusMessageDeleter {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using SdBusMessage = std::unique_ptr<sd_bus_message, SdBusMessageDeleter>;
 
 // One property value as a variant: bool "b", int "i", QString "s", a DBusMenuShortcut "aas".
 // -EINVAL for any other type, which no menu item carries.

@@ -5,7 +5,7 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
-#include <chrono>
+#include <algorithm>
 #include <climits>
 
 namespace orvela::qt {

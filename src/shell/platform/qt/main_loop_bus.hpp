@@ -60,4 +60,10 @@ struct SdBusSlotDeleter {
 };
 using SdBusSlot = std::unique_ptr<sd_bus_slot, SdBusSlotDeleter>;
 
+// Owns an sd-bus message being built (a call, a reply, a signal) until it is sent or dropped.
+struct SdBusMessageDeleter {
+    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using SdBusMessage = std::unique_ptr<sd_bus_message, SdBusMessageDeleter>;
+
 }  // namespace orvela::qt

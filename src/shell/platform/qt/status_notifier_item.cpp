@@ -324,18 +324,16 @@ void StatusNotifierItem::checkListed() {
     // always took. Watchers that do not list their items are left alone.
     sd_bus* live = liveBus();
     if (!live) return;
-    sd_bus_message* ask = nullptr;
-    if (sd_bus_message_new_method_call(live, &ask, kWatcherService, kWatcherPath,
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(live, &raw, kWatcherService, kWatcherPath,
                                        "org.freedesktop.DBus.Properties", "Get") < 0)
         return;
+    const SdBusMessage ask(raw);
     sd_bus_slot* pending = nullptr;
-    const int r =
-        sd_bus_message_append(ask, "ss", kWatcherService, "RegisteredStatusNotifierItems") >= 0
-            ? sd_bus_call_async(live, &pending, ask, &StatusNotifierItem::handleListed, this,
-                                uint64_t(kListedCheckMs) * 1000u)
-            : -1;
-    sd_bus_message_unref(ask);
-    if (r < 0) return;
+    if (sd_bus_message_append(raw, "ss", kWatcherService, "RegisteredStatusNotifierItems") < 0 ||
+        sd_bus_call_async(live, &pending, raw, &StatusNotifierItem::handleListed, this,
+                          uint64_t(kListedCheckMs) * 1000u) < 0)
+        return;
     pending_.reset(pending);
     bus_->flush();
 }
