@@ -11,9 +11,9 @@
 
 #include "dev-service/agenda.hpp"
 #include "dev-service/service.hpp"
-#include "qt/fake_panel.hpp"
-#include "qt/forwarding_platform.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/forwarding_platform.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
 #include "status_item.hpp"

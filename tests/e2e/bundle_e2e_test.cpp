@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "dev-service/service.hpp"
-#include "qt/fake_panel.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela {
 namespace {

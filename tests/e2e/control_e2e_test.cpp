@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "dev-service/service.hpp"
-#include "qt/fake_panel.hpp"
-#include "qt/hostile_server.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/hostile_server.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela {
 namespace {

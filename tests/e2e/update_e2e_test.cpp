@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "dev-service/service.hpp"
-#include "qt/forwarding_platform.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/forwarding_platform.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
 #include "support/release_key.hpp"

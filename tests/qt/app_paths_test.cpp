@@ -8,7 +8,7 @@
 #include "app_paths.hpp"
 #include "autostart.hpp"
 #include "qt_platform.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
 namespace {

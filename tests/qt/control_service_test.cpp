@@ -10,8 +10,8 @@
 #include "client/temp_home.hpp"
 #include "control_names.hpp"
 #include "control_service.hpp"
-#include "qt/fake_panel.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvela::qt {

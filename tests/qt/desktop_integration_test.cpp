@@ -8,7 +8,7 @@
 
 #include "autostart.hpp"
 #include "desktop_integration.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
 namespace {

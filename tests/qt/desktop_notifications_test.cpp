@@ -4,8 +4,8 @@
 #include <QTextDocument>
 
 #include "desktop_notifications.hpp"
-#include "fake_panel.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
 namespace {

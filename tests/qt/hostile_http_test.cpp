@@ -7,9 +7,9 @@
 #include <csignal>
 #include <fstream>
 
-#include "qt/forwarding_platform.hpp"
-#include "qt/hostile_server.hpp"
-#include "qt/qt_wait.hpp"
+#include "qt/support/forwarding_platform.hpp"
+#include "qt/support/hostile_server.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "qt_http.hpp"
 #include "shell/app.hpp"
 

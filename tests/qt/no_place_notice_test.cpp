@@ -8,11 +8,11 @@
 #include <limits>
 #include <optional>
 
-#include "fake_panel.hpp"
+#include "qt/support/fake_panel.hpp"
 #include "gnome_extensions.hpp"
 #include "no_place_notice.hpp"
 #include "panel_presence.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
 namespace {

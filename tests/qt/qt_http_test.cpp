@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "qt_http.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
 namespace {

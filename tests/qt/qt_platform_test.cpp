@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "qt_platform.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "wake_watcher.hpp"
 
 namespace orvela::qt {

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fake_panel.hpp"
+#include "qt/support/fake_panel.hpp"
 #include "model/clock.hpp"
-#include "qt_wait.hpp"
+#include "qt/support/qt_wait.hpp"
 #include "shell/app.hpp"
 #include "status_item.hpp"
 #include "status_notifier_item.hpp"
