@@ -16,7 +16,7 @@
 #include "qt/support/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
-#include "status_item.hpp"
+#include "panel/status_item.hpp"
 
 namespace orvela {
 namespace {

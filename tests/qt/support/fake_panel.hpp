@@ -18,9 +18,9 @@
 #include <QVariant>
 #include <QVariantMap>
 
-#include "dbus_menu_exporter.hpp"
+#include "dbus_menu_client.hpp"
 #include "qt_wait.hpp"
-#include "status_notifier_item.hpp"
+#include "panel/status_notifier_item.hpp"
 
 namespace orvela::test {
 

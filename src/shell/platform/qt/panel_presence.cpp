@@ -9,7 +9,7 @@
 #include <QGuiApplication>
 #include <memory>
 
-#include "status_notifier_item.hpp"
+#include "panel/status_notifier_item.hpp"
 
 namespace orvela::qt {
 

@@ -24,7 +24,7 @@
 #include "panel_presence.hpp"
 #include "processes.hpp"
 #include "qt_http.hpp"
-#include "status_item.hpp"
+#include "panel/status_item.hpp"
 #include "tls_trust.hpp"
 #include "wake_watcher.hpp"
 

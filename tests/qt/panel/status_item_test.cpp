@@ -16,8 +16,8 @@
 #include "model/clock.hpp"
 #include "qt/support/qt_wait.hpp"
 #include "shell/app.hpp"
-#include "status_item.hpp"
-#include "status_notifier_item.hpp"
+#include "panel/status_item.hpp"
+#include "panel/status_notifier_item.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvela::qt {

@@ -3,12 +3,9 @@
 //
 // The model is the core's: asked for afresh each time a host is about to show the menu, served
 // as a tree of numbered items, and a click comes back as the MenuItem that was shown. The
-// QtDBus types below are the protocol's structures as a QtDBus client (a test's panel) reads
-// them; the exporter itself writes with sd-bus.
+// exporter writes with sd-bus; the Qt types below carry the properties it sends.
 #pragma once
 
-#include <QDBusArgument>
-#include <QDBusVariant>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -38,36 +35,8 @@ struct DBusMenuItemKeys {
 };
 using DBusMenuItemKeysList = QList<DBusMenuItemKeys>;
 
-// (ia{sv}av): an item with its children, each child a variant holding the same structure.
-struct DBusMenuLayoutItem {
-    int id = 0;
-    QVariantMap properties;
-    QList<DBusMenuLayoutItem> children;
-};
-
-// (isvu): one event of EventGroup.
-struct DBusMenuEvent {
-    int id = 0;
-    QString eventId;
-    QDBusVariant data;
-    uint timestamp = 0;
-};
-using DBusMenuEventList = QList<DBusMenuEvent>;
-
 // aas: key combinations, each a list of modifier names followed by the key.
 using DBusMenuShortcut = QList<QStringList>;
-
-QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuItem& item);
-const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItem& item);
-QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuItemKeys& keys);
-const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItemKeys& keys);
-QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuLayoutItem& item);
-const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuLayoutItem& item);
-QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuEvent& event);
-const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuEvent& event);
-
-// Registers the types above with QtDBus; safe to call more than once.
-void registerDBusMenuTypes();
 
 // The dbusmenu label of a title: '_' marks a mnemonic in the protocol, so a literal one doubles.
 QString dbusMenuLabel(const std::string& title);
@@ -137,8 +106,3 @@ private:
 };
 
 }  // namespace orvela::qt
-
-Q_DECLARE_METATYPE(orvela::qt::DBusMenuItem)
-Q_DECLARE_METATYPE(orvela::qt::DBusMenuItemKeys)
-Q_DECLARE_METATYPE(orvela::qt::DBusMenuLayoutItem)
-Q_DECLARE_METATYPE(orvela::qt::DBusMenuEvent)
