@@ -8,7 +8,7 @@
 #include "shell/platform/qt/command_line.hpp"
 #include "shell/platform/qt/control_service.hpp"
 #include "shell/platform/qt/gui_start.hpp"
-#include "shell/platform/qt/no_place_notice.hpp"
+#include "shell/platform/qt/presence/no_place_notice.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
 #include "shell/platform/qt/single_instance.hpp"
 

@@ -9,9 +9,9 @@
 #include <optional>
 
 #include "qt/support/fake_panel.hpp"
-#include "gnome_extensions.hpp"
-#include "no_place_notice.hpp"
-#include "panel_presence.hpp"
+#include "presence/gnome_extensions.hpp"
+#include "presence/no_place_notice.hpp"
+#include "presence/panel_presence.hpp"
 #include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {
