@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "command_line.hpp"
+#include "control/command_line.hpp"
 
 namespace orvela::qt {
 namespace {

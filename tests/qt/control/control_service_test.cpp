@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "client/temp_home.hpp"
-#include "control_names.hpp"
-#include "control_service.hpp"
+#include "control/control_names.hpp"
+#include "control/control_service.hpp"
 #include "qt/support/fake_panel.hpp"
 #include "qt/support/qt_wait.hpp"
 #include "support/fake_platform.hpp"
