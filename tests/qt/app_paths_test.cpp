@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app_paths.hpp"
-#include "autostart.hpp"
+#include "desktop/autostart.hpp"
 #include "qt_platform.hpp"
 #include "qt/support/qt_wait.hpp"
 

@@ -13,7 +13,7 @@
 
 #include "qt_platform.hpp"
 #include "qt/support/qt_wait.hpp"
-#include "wake_watcher.hpp"
+#include "desktop/wake_watcher.hpp"
 
 namespace orvela::qt {
 namespace {

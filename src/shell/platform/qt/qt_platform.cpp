@@ -14,19 +14,19 @@
 #include <climits>
 #include <cmath>
 
-#include "alerts.hpp"
+#include "desktop/alerts.hpp"
 #include "app_paths.hpp"
-#include "autostart.hpp"
-#include "desktop_integration.hpp"
-#include "desktop_notifications.hpp"
+#include "desktop/autostart.hpp"
+#include "desktop/desktop_integration.hpp"
+#include "desktop/desktop_notifications.hpp"
 #include "presence/gnome_extensions.hpp"
 #include "presence/no_place_notice.hpp"
 #include "presence/panel_presence.hpp"
-#include "processes.hpp"
+#include "desktop/processes.hpp"
 #include "qt_http.hpp"
 #include "panel/status_item.hpp"
 #include "tls_trust.hpp"
-#include "wake_watcher.hpp"
+#include "desktop/wake_watcher.hpp"
 
 namespace orvela::qt {
 

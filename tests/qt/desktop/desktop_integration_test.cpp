@@ -6,8 +6,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "autostart.hpp"
-#include "desktop_integration.hpp"
+#include "desktop/autostart.hpp"
+#include "desktop/desktop_integration.hpp"
 #include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "alerts.hpp"
+#include "desktop/alerts.hpp"
 
 namespace orvela::qt {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <QTextDocument>
 
-#include "desktop_notifications.hpp"
+#include "desktop/desktop_notifications.hpp"
 #include "qt/support/fake_panel.hpp"
 #include "qt/support/qt_wait.hpp"
 
