@@ -23,9 +23,9 @@
 #include "presence/no_place_notice.hpp"
 #include "presence/panel_presence.hpp"
 #include "desktop/processes.hpp"
-#include "qt_http.hpp"
+#include "net/qt_http.hpp"
 #include "panel/status_item.hpp"
-#include "tls_trust.hpp"
+#include "net/tls_trust.hpp"
 #include "desktop/wake_watcher.hpp"
 
 namespace orvela::qt {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "qt_http.hpp"
+#include "net/qt_http.hpp"
 #include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {

@@ -10,7 +10,7 @@
 #include "qt/support/forwarding_platform.hpp"
 #include "qt/support/hostile_server.hpp"
 #include "qt/support/qt_wait.hpp"
-#include "qt_http.hpp"
+#include "net/qt_http.hpp"
 #include "shell/app.hpp"
 
 namespace orvela::test {

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "tls_trust.hpp"
+#include "net/tls_trust.hpp"
 
 namespace orvela::qt {
 namespace {
