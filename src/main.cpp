@@ -7,10 +7,10 @@
 #include "shell/platform/qt/app_paths.hpp"
 #include "shell/platform/qt/control/command_line.hpp"
 #include "shell/platform/qt/control/control_service.hpp"
+#include "shell/platform/qt/control/single_instance.hpp"
 #include "shell/platform/qt/gui_start.hpp"
 #include "shell/platform/qt/presence/no_place_notice.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
-#include "shell/platform/qt/control/single_instance.hpp"
 
 int main(int argc, char** argv) {
     QStringList arguments;

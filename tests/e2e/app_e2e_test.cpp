@@ -11,12 +11,12 @@
 
 #include "dev-service/agenda.hpp"
 #include "dev-service/service.hpp"
+#include "panel/status_item.hpp"
 #include "qt/support/fake_panel.hpp"
 #include "qt/support/forwarding_platform.hpp"
 #include "qt/support/qt_wait.hpp"
 #include "qt_platform.hpp"
 #include "shell/app.hpp"
-#include "panel/status_item.hpp"
 
 namespace orvela {
 namespace {

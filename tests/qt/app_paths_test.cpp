@@ -7,8 +7,8 @@
 
 #include "app_paths.hpp"
 #include "desktop/autostart.hpp"
-#include "qt_platform.hpp"
 #include "qt/support/qt_wait.hpp"
+#include "qt_platform.hpp"
 
 namespace orvela::qt {
 namespace {

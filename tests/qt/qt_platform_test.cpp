@@ -11,9 +11,9 @@
 #include <csignal>
 #include <limits>
 
-#include "qt_platform.hpp"
-#include "qt/support/qt_wait.hpp"
 #include "desktop/wake_watcher.hpp"
+#include "qt/support/qt_wait.hpp"
+#include "qt_platform.hpp"
 
 namespace orvela::qt {
 namespace {

@@ -7,10 +7,10 @@
 #include <csignal>
 #include <fstream>
 
+#include "net/qt_http.hpp"
 #include "qt/support/forwarding_platform.hpp"
 #include "qt/support/hostile_server.hpp"
 #include "qt/support/qt_wait.hpp"
-#include "net/qt_http.hpp"
 #include "shell/app.hpp"
 
 namespace orvela::test {

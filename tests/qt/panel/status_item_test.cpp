@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "qt/support/fake_panel.hpp"
 #include "model/clock.hpp"
-#include "qt/support/qt_wait.hpp"
-#include "shell/app.hpp"
 #include "panel/status_item.hpp"
 #include "panel/status_notifier_item.hpp"
+#include "qt/support/fake_panel.hpp"
+#include "qt/support/qt_wait.hpp"
+#include "shell/app.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvela::qt {

@@ -8,10 +8,10 @@
 #include <limits>
 #include <optional>
 
-#include "qt/support/fake_panel.hpp"
 #include "presence/gnome_extensions.hpp"
 #include "presence/no_place_notice.hpp"
 #include "presence/panel_presence.hpp"
+#include "qt/support/fake_panel.hpp"
 #include "qt/support/qt_wait.hpp"
 
 namespace orvela::qt {

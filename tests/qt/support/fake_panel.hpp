@@ -19,8 +19,8 @@
 #include <QVariantMap>
 
 #include "dbus_menu_client.hpp"
-#include "qt_wait.hpp"
 #include "panel/status_notifier_item.hpp"
+#include "qt_wait.hpp"
 
 namespace orvela::test {
 

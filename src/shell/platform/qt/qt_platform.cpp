@@ -14,19 +14,19 @@
 #include <climits>
 #include <cmath>
 
-#include "desktop/alerts.hpp"
 #include "app_paths.hpp"
+#include "desktop/alerts.hpp"
 #include "desktop/autostart.hpp"
 #include "desktop/desktop_integration.hpp"
 #include "desktop/desktop_notifications.hpp"
+#include "desktop/processes.hpp"
+#include "desktop/wake_watcher.hpp"
+#include "net/qt_http.hpp"
+#include "net/tls_trust.hpp"
+#include "panel/status_item.hpp"
 #include "presence/gnome_extensions.hpp"
 #include "presence/no_place_notice.hpp"
 #include "presence/panel_presence.hpp"
-#include "desktop/processes.hpp"
-#include "net/qt_http.hpp"
-#include "panel/status_item.hpp"
-#include "net/tls_trust.hpp"
-#include "desktop/wake_watcher.hpp"
 
 namespace orvela::qt {
 

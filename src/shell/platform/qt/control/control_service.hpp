@@ -1,3 +1,6 @@
+// control/: one app per session and driving it from outside (bus name, org.orvela.Timer1, the
+// command line). Uses the core's App and its commands; nothing else of the adapter.
+//
 // The running app's control interface on the session bus ("org.orvela.Timer1" at
 // "/org/orvela/Timer" under the name single_instance.hpp takes): the menu's timer commands as
 // methods, the status title and its kin as read-only properties.

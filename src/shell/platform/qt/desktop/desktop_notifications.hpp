@@ -1,3 +1,6 @@
+// desktop/: the desktop's services beyond the panel: notifications, alerts, autostart, wake,
+// the desktop entry, child processes. Uses the platform interface and app_paths only.
+//
 // Desktop notifications over org.freedesktop.Notifications, and event sounds by libcanberra.
 #pragma once
 

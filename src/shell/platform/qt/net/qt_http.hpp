@@ -1,3 +1,6 @@
+// net/: HTTP on the main loop and the TLS trust it uses. Includes nothing else of the adapter,
+// so the transport can be read and tested alone.
+//
 // The HTTP client of the process, on the Qt main loop.
 #pragma once
 

@@ -1,3 +1,6 @@
+// presence/: whether the item has a place, GNOME's extension calls, the notice when it has none.
+// Uses panel/'s watcher name and nothing else of the adapter (the notice speaks to the bus itself).
+//
 // Whether the desktop has any place for the status item: a StatusNotifierItem host (its watcher
 // on the session bus) or an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection).
 //
