@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include "app_paths.hpp"
 #include "desktop/autostart.hpp"
@@ -44,6 +45,33 @@ TEST(AppPaths, TheBundleIsTheFolderTwoLevelsUpWhenItHasTheAppName) {
     };
     for (const auto& [executable, bundle] : cases)
         EXPECT_EQ(bundlePathFor(executable), bundle) << executable.toStdString();
+}
+
+// Notifications name the app by the bundle's own icon file where it runs from one, else by the
+// theme name where a hicolor icon of that name is installed, else by nothing.
+TEST(AppPaths, TheNotificationIconIsTheBundlesFileOrTheInstalledName) {
+    QTemporaryDir root;
+    const QString bundle = root.path() + "/a b/ORVELA Timer.app";
+    const QString svg = "/share/icons/hicolor/scalable/apps/orvela-timer.svg";
+    ASSERT_TRUE(writeFile(bundle + svg, "<svg/>") &&
+                writeFile(root.path() + "/usr/icons/hicolor/48x48/apps/orvela-timer.png", "p") &&
+                writeFile(root.path() + "/other/icons/hicolor/48x48/apps/other.png", "p"));
+    const QString installed = root.path() + "/usr", other = root.path() + "/other";
+    const QString bundleUri = QUrl::fromLocalFile(bundle + svg).toString(QUrl::FullyEncoded);
+    const struct {
+        QString executable;
+        QStringList dataDirs;
+        QString icon;
+    } cases[] = {
+        {bundle + "/bin/orvela-timer", {other, installed}, bundleUri},
+        {root.path() + "/build/orvela-timer", {other, installed}, "orvela-timer"},
+        {root.path() + "/build/orvela-timer", {other}, ""},
+        {root.path() + "/Other.app/bin/orvela-timer", {}, ""},
+    };
+    EXPECT_TRUE(bundleUri.startsWith("file:///") && bundleUri.contains("a%20b/ORVELA%20Timer.app"));
+    for (const auto& c : cases)
+        EXPECT_EQ(notificationIconFor(c.executable, c.dataDirs), c.icon)
+            << c.executable.toStdString();
 }
 
 // $XDG_RUNTIME_DIR only when nobody else may enter it; else our own folder, kept at 0700.

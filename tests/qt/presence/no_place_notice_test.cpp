@@ -24,19 +24,23 @@ const QString kDebian = GnomeExtensions::kDebianUuid;
 const QString kUpstream = GnomeExtensions::kUpstreamUuid;
 const QStringList kWithActions{"body", "actions"};
 
-// GNOME Shell's extension service: answers from `installed` (uuid → info), or never at all.
+// GNOME Shell's extension service: answers from `installed` (uuid → info), or never at all. An
+// enabled extension runs (the panel's watcher comes up) only while user extensions are on; a
+// `locked` switch stays as it is, as a locked dconf key does.
 class FakeGnomeShell : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.gnome.Shell.Extensions")
+    Q_PROPERTY(bool UserExtensionsEnabled READ userExtensionsEnabled WRITE setUserExtensionsEnabled)
 
 public:
     FakeGnomeShell(QMap<QString, QVariantMap> installed, bool silent)
         : installed_(std::move(installed)),
           silent_(silent),
           bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "gnome-shell")) {
-        registered =
-            bus_.registerObject("/org/gnome/Shell", this, QDBusConnection::ExportAllSlots) &&
-            bus_.registerService("org.gnome.Shell");
+        registered = bus_.registerObject(
+                         "/org/gnome/Shell", this,
+                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
+                     bus_.registerService("org.gnome.Shell");
     }
     ~FakeGnomeShell() override {
         bus_.unregisterService("org.gnome.Shell");
@@ -44,6 +48,15 @@ public:
     }
     bool registered = false;
     QStringList calls;
+    bool userExtensions = true;
+    bool locked = false;
+    QString installAnswer = "successful";  // empty: fails as GNOME does offline
+    test::FakePanel* panel = nullptr;      // where an extension that runs shows its watcher
+    bool userExtensionsEnabled() const { return userExtensions; }
+    void setUserExtensionsEnabled(bool on) {
+        calls << QString("UserExtensionsEnabled ") + (on ? "true" : "false");
+        if (!locked) userExtensions = on;
+    }
 
 public slots:
     QVariantMap GetExtensionInfo(const QString& uuid) {
@@ -52,11 +65,15 @@ public slots:
     }
     bool EnableExtension(const QString& uuid) {
         calls << "EnableExtension " + uuid;
+        if (installed_.contains(uuid) && userExtensions && panel) panel->startWatcher();
         return installed_.contains(uuid);
     }
     QString InstallRemoteExtension(const QString& uuid) {
         calls << "InstallRemoteExtension " + uuid;
-        return "successful";
+        if (installAnswer.isEmpty())
+            sendErrorReply("org.gnome.Shell.ExtensionError",
+                           "Error resolving \u201cextensions.gnome.org\u201d: \x1b[31mno network");
+        return installAnswer;
     }
 
 private:
@@ -67,11 +84,13 @@ private:
 
 // The app's side: presence probe, GNOME client and notice, with short delays.
 struct App {
-    explicit App(const std::function<bool()>& tray = [] { return false; })
+    explicit App(
+        const std::function<bool()>& tray = [] { return false; }, int settleMs = 3000)
         : presence(QDBusConnection::sessionBus(), tray, {50, 50}),
           gnome(QDBusConnection::sessionBus(), 300),
-          notice(QDBusConnection::sessionBus(), &presence, &gnome,
-                 [this](const QString& line) { lines << line; }) {
+          notice(
+              QDBusConnection::sessionBus(), &presence, &gnome,
+              [this](const QString& line) { lines << line; }, settleMs) {
         presence.start();
     }
     QStringList lines;
@@ -80,7 +99,10 @@ struct App {
     NoPlaceNotice notice;
 };
 
-TEST(NoPlaceNotice, OnceWithTheActionThatFitsTheDesktopAndWithdrawnWhenAPanelComes) {
+// The notice for each desktop: its advice and button, critical where the server shows buttons
+// (so that it stays), its body doing what the button does. Each loss of the place brings it
+// anew and each place found withdraws it.
+TEST(NoPlaceNotice, EachLossBringsTheNoticeThatFitsTheDesktopAndAPlaceWithdrawsIt) {
     using Installed = QMap<QString, QVariantMap>;
     const QVariantMap off{{"state", 6.0}};
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -134,32 +156,122 @@ TEST(NoPlaceNotice, OnceWithTheActionThatFitsTheDesktopAndWithdrawnWhenAPanelCom
         EXPECT_EQ(server.shown[0][0], NoPlaceNotice::kSummary);
         EXPECT_TRUE(server.shown[0][1].contains(row.advice)) << server.shown[0][1].toStdString();
         EXPECT_TRUE(app.lines[0].contains(server.shown[0][1]));
-        const QStringList button = row.action.isEmpty()
-                                       ? QStringList()
-                                       : QStringList{NoPlaceNotice::kActionKey, row.action};
+        EXPECT_EQ(server.critical(0), row.capabilities.contains("actions"));
+        EXPECT_EQ(server.hints[0].value("desktop-entry"), "orvela-timer");
+        const QStringList button =
+            row.action.isEmpty()
+                ? QStringList()
+                : QStringList{"default", row.action, NoPlaceNotice::kActionKey, row.action};
         EXPECT_EQ(server.actions[0], button);
 
-        // Other notifications' clicks and other keys do nothing; ours calls the Shell.
+        // Other notifications' clicks and other keys do nothing; a click on ours, on the body
+        // or the button, calls the Shell once while it works.
         server.invoke(7, NoPlaceNotice::kActionKey);
+        server.invoke(41, "other");
         server.invoke(41, "default");
+        spin(50);
         server.invoke(41, NoPlaceNotice::kActionKey);
         const QStringList expected =
             row.invoked.isEmpty() ? QStringList() : QStringList{row.invoked};
-        spin(150);
         if (shell) {
+            EXPECT_TRUE(waitUntil([&] { return shell->calls.size() >= expected.size(); }));
+            spin(100);
             EXPECT_EQ(shell->calls, expected);
         }
 
+        // The place comes before the fix's few seconds are up: withdrawn, and no follow-up.
         ASSERT_TRUE(panel.startWatcher());
         ASSERT_TRUE(waitUntil([&] { return server.closed == QList<uint>{41}; }));
-        // Once per launch: the panel going away again brings no second notice.
-        panel.stopWatcher();
-        spin(250);
+        spin(200);
         EXPECT_EQ(server.calls.size(), 1);
+        // Lost again: the notice comes again, new and the same, and goes with the next place.
+        panel.stopWatcher();
+        ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 2; }));
+        EXPECT_TRUE(server.calls[1].startsWith("ORVELA Timer|0|"));
+        EXPECT_EQ(server.shown[1], server.shown[0]);
+        EXPECT_EQ(server.critical(1), server.critical(0));
+        ASSERT_TRUE(panel.startWatcher());
+        EXPECT_TRUE(waitUntil([&] { return server.closed == (QList<uint>{41, 42}); }));
     }
 }
 
-TEST(NoPlaceNotice, NoneWhileAWatcherOrATrayIsThereAndOneAfterThePanelWentAway) {
+// A fix that brings no place within a few seconds is followed by a notice that says what
+// happened and what to do by hand; GNOME's extensions switched off are switched on first, since
+// the user asked for the extension, and said how to switch on where that does not hold.
+TEST(NoPlaceNotice, AFixThatBringsNoPlaceIsFollowedByWhatToDo) {
+    const QMap<QString, QVariantMap> debianOff{{kDebian, {{"state", 6.0}}}}, none{};
+    const QString byHand =
+        "пакет gnome-shell-extension-appindicator и включите расширение "
+        "командой gnome-extensions enable " +
+        kDebian;
+    struct Row {
+        const char* what;
+        QMap<QString, QVariantMap> installed;
+        bool runs, userExtensions, locked;  // runs: the enabled extension brings a place
+        QString installAnswer;
+        QStringList shellCalls;
+        QString followUp;  // a part of the follow-up's text; empty: the place came, no follow-up
+        QString detail;    // a part of the terminal's line only
+    };
+    const QString on = "UserExtensionsEnabled true", enable = "EnableExtension " + kDebian,
+                  install = "InstallRemoteExtension " + kUpstream;
+    // clang-format off
+    const Row rows[] = {
+        {"install failed offline", none, true, true, false, "", {install}, byHand,
+         "Error resolving “extensions.gnome.org”:  [31mno network"},
+        {"install declined", none, true, true, false, "cancelled", {install}, "отменена. Чтобы",
+         ""},
+        {"installed and still nothing", none, false, true, false, "successful", {install},
+         "gnome-extensions enable " + kUpstream, ""},
+        {"enabled and nothing runs", debianOff, false, true, false, "", {enable},
+         "включено, но значок так и не появился", ""},
+        {"user extensions off: switched on, then it runs", debianOff, true, false, false, "",
+         {on, enable}, "", ""},
+        {"user extensions off, the switch locked", debianOff, true, false, true, "", {on, enable},
+         "gsettings set org.gnome.shell disable-user-extensions false", ""},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::FakeNotifications server(kWithActions);
+        test::FakePanel panel;
+        FakeGnomeShell shell(row.installed, false);
+        shell.userExtensions = row.userExtensions;
+        shell.locked = row.locked;
+        shell.installAnswer = row.installAnswer;
+        shell.panel = row.runs ? &panel : nullptr;
+        App app([] { return false; }, 150);
+        ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
+        server.invoke(41, NoPlaceNotice::kActionKey);
+        server.close(41, 2);  // as GNOME closes a notification whose action was clicked
+        if (row.followUp.isEmpty()) {
+            ASSERT_TRUE(
+                waitUntil([&] { return app.presence.state() == PanelPresence::State::Present; }));
+            spin(300);
+            EXPECT_EQ(server.calls.size(), 1);
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 2; }));
+            EXPECT_TRUE(server.calls[1].startsWith("ORVELA Timer|0|"));  // the first is gone
+            EXPECT_EQ(server.shown[1][0], NoPlaceNotice::kFollowUpSummary);
+            EXPECT_TRUE(server.shown[1][1].contains(row.followUp))
+                << server.shown[1][1].toStdString();
+            EXPECT_TRUE(server.critical(1));
+            EXPECT_EQ(app.lines.size(), 2);
+            EXPECT_TRUE(app.lines.value(1).contains(server.shown[1][1]));
+            EXPECT_TRUE(app.lines.value(1).contains(row.detail))
+                << app.lines.value(1).toStdString();
+            EXPECT_FALSE(server.shown[1][1].contains("Error"));
+        }
+        EXPECT_EQ(shell.calls, row.shellCalls);
+        // However it ended, a place withdraws what is on screen.
+        if (!row.followUp.isEmpty()) {
+            ASSERT_TRUE(panel.startWatcher());
+        }
+        EXPECT_TRUE(waitUntil([&] { return server.open.isEmpty(); }));
+    }
+}
+
+TEST(NoPlaceNotice, NoneWhileAWatcherOrATrayIsThere) {
     for (const bool tray : {false, true}) {
         SCOPED_TRACE(tray ? "XEmbed tray" : "StatusNotifierWatcher");
         test::FakeNotifications server(kWithActions);
@@ -171,30 +283,28 @@ TEST(NoPlaceNotice, NoneWhileAWatcherOrATrayIsThereAndOneAfterThePanelWentAway) 
         App app([&probes, tray] { return ++probes, tray; });
         spin(300);
         EXPECT_EQ(probes, tray ? 1 : 0);  // once a place is known, nothing is polled
-        EXPECT_TRUE(server.calls.isEmpty());
-        EXPECT_TRUE(app.lines.isEmpty());
-        app.notice.secondLaunch();
+        EXPECT_EQ(app.notice.secondLaunch(), true);
         spin(100);
         EXPECT_TRUE(server.calls.isEmpty());
-        if (tray) continue;
-        panel.stopWatcher();
-        EXPECT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
+        EXPECT_TRUE(app.lines.isEmpty());
     }
 }
 
-TEST(NoPlaceNotice, SecondLaunchRepeatsItInPlaceUntilATrayAppears) {
+// A second launch is told where the item is; where it has none, the notice comes again in place.
+TEST(NoPlaceNotice, SecondLaunchIsToldWhereAndRepeatsTheNoticeUntilATrayAppears) {
     test::FakeNotifications server(kWithActions);
     bool tray = false;
     App app([&tray] { return tray; });
+    EXPECT_EQ(app.notice.secondLaunch(), std::nullopt);  // still looking
     ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
-    app.notice.secondLaunch();
+    EXPECT_EQ(app.notice.secondLaunch(), false);
     ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 2; }));
     EXPECT_TRUE(server.calls[1].startsWith("ORVELA Timer|41|"));  // replaces, not beside
     EXPECT_EQ(app.lines.size(), 2);
 
     tray = true;  // found by the next check
     ASSERT_TRUE(waitUntil([&] { return server.closed == QList<uint>{41}; }));
-    app.notice.secondLaunch();
+    EXPECT_EQ(app.notice.secondLaunch(), true);
     spin(200);
     EXPECT_EQ(server.calls.size(), 2);
 }
