@@ -14,7 +14,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
@@ -162,9 +161,8 @@ inline qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent
 
 // The notification server: keeps summary and body, the actions, icon and hints, and each call
 // as "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none); closes on
-// request and plays the user's click on an action. As Plasma does, it closes banners that are
-// not critical after `expireMs` (when set) and shows nothing for a Notify that replaces an id it
-// has closed; `seen` lists the summaries it did show.
+// request and plays the user's click on an action. As Plasma does, it shows nothing for a
+// Notify that replaces an id it has closed; `seen` lists the summaries it did show.
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -182,7 +180,6 @@ public:
         QDBusConnection::disconnectFromBus("notifications");
     }
     bool registered = false;
-    int expireMs = 0;
     QList<QStringList> shown;
     QList<QStringList> actions;
     QStringList icons;
@@ -223,10 +220,6 @@ public slots:
         const uint id = replacesId ? replacesId : nextId_++;
         seen << summary;
         if (!open.contains(id)) open << id;
-        if (expireMs > 0 && !critical(hints.size() - 1))
-            QTimer::singleShot(expireMs, this, [this, id] {
-                if (open.contains(id)) close(id, 1);
-            });
         return id;
     }
     void CloseNotification(uint id) {
