@@ -18,6 +18,7 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 constexpr int kCallTimeoutMs = 3000;
+constexpr int kQuitTimeoutMs = 300;
 // Stays until withdrawn or dismissed: it is about something that lasts.
 constexpr int kNeverExpires = 0;
 
@@ -78,41 +79,34 @@ NoPlaceMessage noPlaceMessage(const AppIndicatorStatus& status, bool serverHasAc
             {}};
 }
 
+// Short enough for GNOME's banner, which shows about six lines of the body: what to do comes
+// right after what happened.
 QString fixFailureMessage(FixFailure failure, const QString& uuid) {
     const QString byHand = QStringLiteral(
-        "Чтобы таймер появился на панели, установите пакет gnome-shell-extension-appindicator "
-        "и включите расширение командой gnome-extensions enable ubuntu-appindicators@ubuntu.com. "
-        "Если значка не будет и тогда, выйдите из сеанса и войдите снова.");
+        "Установите пакет gnome-shell-extension-appindicator и выполните gnome-extensions enable "
+        "ubuntu-appindicators@ubuntu.com; если значок не появится, войдите в сеанс заново.");
     switch (failure) {
         case FixFailure::InstallFailed:
             return QStringLiteral(
                        "GNOME не смог установить расширение AppIndicator с "
-                       "extensions.gnome.org: нет связи с сайтом или установка не "
-                       "удалась. ") +
-                   byHand + kAppears;
+                       "extensions.gnome.org. ") +
+                   byHand;
         case FixFailure::InstallCancelled:
-            return QStringLiteral("Установка расширения AppIndicator отменена. ") + byHand +
-                   kAppears;
+            return QStringLiteral("Установка расширения AppIndicator отменена. ") + byHand;
         case FixFailure::NoEffect:
             return QStringLiteral(
-                       "Расширение AppIndicator включено, но значок так и не "
-                       "появился. Выключите и снова включите расширение в приложении "
-                       "«Расширения» или выполните gnome-extensions enable ") +
+                       "Расширение AppIndicator включено, но значок не появился. "
+                       "Выключите и снова включите его в приложении «Расширения» или "
+                       "выполните gnome-extensions enable ") +
                    (uuid.isEmpty() ? QString::fromLatin1(GnomeExtensions::kDebianUuid) : uuid) +
-                   QStringLiteral(
-                       ". Если его нет в списке, установите пакет "
-                       "gnome-shell-extension-appindicator; если не помогло, выйдите "
-                       "из сеанса и войдите снова.") +
-                   kAppears;
+                   QStringLiteral("; если не поможет, войдите в сеанс заново.");
         case FixFailure::UserExtensionsOff:
             break;
     }
     return QStringLiteral(
-               "В GNOME выключены все расширения, поэтому AppIndicator не работает, "
-               "а включить их не получилось. Включите расширения переключателем в "
-               "приложении «Расширения» или командой gsettings set org.gnome.shell "
-               "disable-user-extensions false.") +
-           kAppears;
+        "В GNOME выключены все расширения, и включить их не получилось. "
+        "Включите их переключателем в приложении «Расширения» или командой "
+        "gsettings set org.gnome.shell disable-user-extensions false.");
 }
 
 NoPlaceNotice::NoPlaceNotice(QDBusConnection bus, PanelPresence* presence, GnomeExtensions* gnome,
@@ -134,6 +128,15 @@ NoPlaceNotice::NoPlaceNotice(QDBusConnection bus, PanelPresence* presence, Gnome
                  SLOT(onActionInvoked(uint, QString)));
     bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                  SLOT(onNotificationClosed(uint, uint)));
+}
+
+NoPlaceNotice::~NoPlaceNotice() {
+    if (id_ == 0 || !bus_.isConnected()) return;
+    auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                               QStringLiteral("CloseNotification"));
+    call << id_;
+    // Waited for, briefly: a message only queued may never leave a process that is ending.
+    bus_.call(call, QDBus::Block, kQuitTimeoutMs);
 }
 
 std::optional<bool> NoPlaceNotice::secondLaunch() {

@@ -52,6 +52,9 @@ public:
     NoPlaceNotice(QDBusConnection bus, PanelPresence* presence, GnomeExtensions* gnome,
                   std::function<void(const QString&)> errorLine = {}, int settleMs = kSettleMs,
                   QObject* parent = nullptr);
+    // A notice still up goes with the app: it stays on screen otherwise, its button calling
+    // nobody.
+    ~NoPlaceNotice() override;
 
     // Another launch of the app was handed over to this one: where the item still has no
     // place, the user who started it sees nothing else, so the notice comes again. Answers
