@@ -2,6 +2,7 @@
 // from the Qt application, the desktop backend and the App on top of them.
 #include <QApplication>
 #include <QDBusConnection>
+#include <cstdio>
 
 #include "shell/app.hpp"
 #include "shell/platform/qt/app_paths.hpp"
@@ -19,11 +20,15 @@ int main(int argc, char** argv) {
     if (invocation.kind != orvela::qt::Invocation::Kind::Launch)
         return orvela::qt::runCommandLine(invocation, argc, argv);
 
-    // Before any display is opened: a second launch only hands over and ends.
+    // Before any display is opened: a second launch only hands over, says where the running
+    // app is, and ends.
+    QString whereabouts;
     if (orvela::qt::claimInstance(QDBusConnection::sessionBus(), arguments,
-                                  orvela::qt::privateTemporaryDirectory()) ==
-        orvela::qt::InstanceClaim::HandedOver)
+                                  orvela::qt::privateTemporaryDirectory(), 800,
+                                  &whereabouts) == orvela::qt::InstanceClaim::HandedOver) {
+        std::printf("%s\n", orvela::qt::secondLaunchLine(whereabouts).toUtf8().constData());
         return 0;
+    }
 
     // Without a display this says so on standard error and ends with status 1.
     const auto application = orvela::qt::startApplicationOrExit(argc, argv);
@@ -36,12 +41,16 @@ int main(int argc, char** argv) {
     orvela::qt::QtPlatform platform;
     orvela::App app(platform);
     orvela::App::shared = &app;
-    const orvela::qt::ControlService control(app, QDBusConnection::sessionBus());
+    orvela::qt::ControlService control(app, QDBusConnection::sessionBus());
     app.applicationDidFinishLaunching();
-    // A second launch is the user looking for the item: where the panel has no place for it,
-    // say so again.
-    QObject::connect(&control, &orvela::qt::ControlService::launchedAgain, [&platform] {
-        if (orvela::qt::NoPlaceNotice* notice = platform.noPlaceNotice()) notice->secondLaunch();
+    // A second launch is the user looking for the item: it is told where the item is, and
+    // where the panel has no place for it, the notice comes again.
+    control.setWhereabouts([&platform] {
+        orvela::qt::NoPlaceNotice* notice = platform.noPlaceNotice();
+        const std::optional<bool> placed = notice ? notice->secondLaunch() : std::nullopt;
+        if (!placed) return QString();
+        return QString::fromLatin1(*placed ? orvela::qt::ControlService::kOnPanel
+                                           : orvela::qt::ControlService::kNoPlace);
     });
     return application->exec();
 }

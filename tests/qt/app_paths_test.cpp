@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include "app_paths.hpp"
 #include "desktop/autostart.hpp"
@@ -44,6 +45,22 @@ TEST(AppPaths, TheBundleIsTheFolderTwoLevelsUpWhenItHasTheAppName) {
     };
     for (const auto& [executable, bundle] : cases)
         EXPECT_EQ(bundlePathFor(executable), bundle) << executable.toStdString();
+}
+
+// Notifications name the app by the bundle's own icon file where it runs from one, else by the
+// theme name where a hicolor icon of that name is installed, else by nothing.
+TEST(AppPaths, TheNotificationIconIsTheBundlesFileOrTheInstalledName) {
+    QTemporaryDir root;
+    const QString bundle = root.path() + "/a b/ORVELA Timer.app", build = root.path() + "/b/x";
+    const QString svg = bundle + "/share/icons/hicolor/scalable/apps/orvela-timer.svg";
+    const QString usr = root.path() + "/usr", other = root.path() + "/other";
+    ASSERT_TRUE(writeFile(svg, "<svg/>") &&
+                writeFile(usr + "/icons/hicolor/48x48/apps/orvela-timer.png", "p") &&
+                writeFile(other + "/icons/hicolor/48x48/apps/other.png", "p"));
+    const QString uri = "file://" + QString(QUrl::toPercentEncoding(svg, "/"));
+    EXPECT_EQ(notificationIconFor(bundle + "/bin/orvela-timer", {other, usr}), uri);
+    EXPECT_EQ(notificationIconFor(build, {other, usr}), "orvela-timer");
+    EXPECT_EQ(notificationIconFor(build, {other}), "");
 }
 
 // $XDG_RUNTIME_DIR only when nobody else may enter it; else our own folder, kept at 0700.

@@ -10,6 +10,7 @@
 namespace orvela::qt {
 namespace {
 
+using orvela::test::spin;
 using orvela::test::waitUntil;
 
 // The same identifier replaces its predecessor, even before the server has answered it; "no
@@ -23,7 +24,7 @@ TEST(DesktopNotifications, SameIdentifierReplacesSoundIsHintedWhereItPlaysAndTex
         test::FakeNotifications server(rich ? QStringList{"body", "body-markup", "sound"}
                                             : QStringList{"body"});
         ASSERT_TRUE(server.registered);
-        DesktopNotifications notifications(QDBusConnection::sessionBus());
+        DesktopNotifications notifications(QDBusConnection::sessionBus(), QString());
         const auto post = [&](const char* id, const char* title, int body, const char* sound) {
             notifications.post({id, title, bodies[body].toStdString(),
                                 sound ? std::optional<std::string>(sound) : std::nullopt});
@@ -44,6 +45,39 @@ TEST(DesktopNotifications, SameIdentifierReplacesSoundIsHintedWhereItPlaysAndTex
             rendered.setHtml(server.shown[i][1]);
             EXPECT_EQ(rich ? rendered.toPlainText() : server.shown[i][1], bodies[i]);
         }
+    }
+}
+
+// A server that closes banners (Plasma after 5 s) and shows nothing for a Notify that replaces a
+// closed id: each announcement after a closed one goes out new and is seen. Another app's closed
+// ids change nothing, and every notification names the app by its desktop entry and icon.
+TEST(DesktopNotifications, AClosedIdIsForgottenAndEveryNotificationNamesTheApp) {
+    test::FakeNotifications server;
+    const QString icon = "file:///opt/ORVELA%20Timer.app/share/icons/orvela-timer.svg";
+    DesktopNotifications notifications(QDBusConnection::sessionBus(), icon);
+    const auto post = [&](const char* id, const char* title, qsizetype calls) {
+        notifications.post({id, title, "", std::nullopt});
+        return waitUntil([&] { return server.calls.size() == calls; });
+    };
+    ASSERT_TRUE(post("orvela-pomodoro", "1", 1) && post("orvela-update", "u", 2));
+    // Closed ids of other apps change nothing; ours, dismissed, is forgotten.
+    for (const uint foreign : {7u, 0u, 1000u}) server.close(foreign, 2);
+    server.close(41, 2);
+    spin(30);
+    ASSERT_TRUE(post("orvela-pomodoro", "2", 3));
+    ASSERT_TRUE(post("orvela-update", "u again", 4));  // still up: replaced in place
+    ASSERT_TRUE(post("orvela-pomodoro", "3", 5));      // replaces 2 while it is up
+    server.close(43, 1);                               // expired
+    spin(30);
+    ASSERT_TRUE(post("orvela-pomodoro", "4", 6));
+    EXPECT_EQ(server.calls,
+              (QStringList{"ORVELA Timer|0|1|suppressed", "ORVELA Timer|0|u|suppressed",
+                           "ORVELA Timer|0|2|suppressed", "ORVELA Timer|42|u again|suppressed",
+                           "ORVELA Timer|43|3|suppressed", "ORVELA Timer|0|4|suppressed"}));
+    EXPECT_EQ(server.seen, (QStringList{"1", "u", "2", "u again", "3", "4"}));
+    for (qsizetype i = 0; i < server.calls.size(); ++i) {
+        EXPECT_EQ(server.icons[i], icon);
+        EXPECT_EQ(server.hints[i].value("desktop-entry"), "orvela-timer");
     }
 }
 

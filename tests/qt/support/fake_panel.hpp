@@ -159,9 +159,10 @@ inline qt::DBusMenuLayoutItem childLabelled(const qt::DBusMenuLayoutItem& parent
     return {};
 }
 
-// The notification server: shows nothing, keeps summary and body, the actions, and each call as
-// "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none); closes on
-// request and plays the user's click on an action.
+// The notification server: keeps summary and body, the actions, icon and hints, and each call
+// as "app|replacesId|summary|sound" (sound: "suppressed", the hinted name or none); closes on
+// request and plays the user's click on an action. As Plasma does, it shows nothing for a
+// Notify that replaces an id it has closed; `seen` lists the summaries it did show.
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -181,27 +182,50 @@ public:
     bool registered = false;
     QList<QStringList> shown;
     QList<QStringList> actions;
+    QStringList icons;
+    QList<QVariantMap> hints;
     QStringList calls;
+    QStringList seen;
     QList<uint> closed;
+    QList<uint> open;
     void invoke(uint id, const QString& key) {
         bus_.send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
                                              "org.freedesktop.Notifications", "ActionInvoked")
                   << id << key);
     }
+    // A banner goes away (1 expired, 2 dismissed by the user, 3 closed by a call); an id that
+    // is not open stands for another app's notification.
+    void close(uint id, uint reason) {
+        open.removeOne(id);
+        bus_.send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                             "org.freedesktop.Notifications", "NotificationClosed")
+                  << id << reason);
+    }
+    bool critical(qsizetype call) const { return hints.value(call).value("urgency").toInt() == 2; }
 
 public slots:
     QStringList GetCapabilities() { return capabilities_; }
-    uint Notify(const QString& app, uint replacesId, const QString&, const QString& summary,
-                const QString& body, const QStringList& actionList, const QVariantMap& hints, int) {
-        const QString sound = hints.value("suppress-sound").toBool()
+    uint Notify(const QString& app, uint replacesId, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actionList, const QVariantMap& hintMap,
+                int) {
+        const QString sound = hintMap.value("suppress-sound").toBool()
                                   ? "suppressed"
-                                  : hints.value("sound-name").toString();
+                                  : hintMap.value("sound-name").toString();
         shown << QStringList{summary, body};
         actions << actionList;
+        icons << icon;
+        hints << hintMap;
         calls << QStringList{app, QString::number(replacesId), summary, sound}.join('|');
-        return replacesId ? replacesId : nextId_++;
+        if (replacesId != 0 && !open.contains(replacesId)) return replacesId;
+        const uint id = replacesId ? replacesId : nextId_++;
+        seen << summary;
+        if (!open.contains(id)) open << id;
+        return id;
     }
-    void CloseNotification(uint id) { closed << id; }
+    void CloseNotification(uint id) {
+        closed << id;
+        if (open.contains(id)) close(id, 3);
+    }
 
 private:
     QStringList capabilities_;

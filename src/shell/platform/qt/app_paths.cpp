@@ -4,12 +4,14 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QUrl>
 #include <QVariant>
 
 namespace orvela::qt {
@@ -47,6 +49,31 @@ std::optional<std::string> bundlePathFor(const QString& executable) {
     const QFileInfo bundle(bin.absolutePath());
     if (bundle.fileName() != QLatin1String("ORVELA Timer.app")) return std::nullopt;
     return bundle.absoluteFilePath().toStdString();
+}
+
+QString notificationIconFor(const QString& executable, const QStringList& dataDirs) {
+    if (const std::optional<std::string> bundle = bundlePathFor(executable)) {
+        const QString icon = QString::fromStdString(*bundle) +
+                             QStringLiteral("/share/icons/hicolor/scalable/apps/orvela-timer.svg");
+        // Encoded as GLib encodes paths: the bundle's name has a space.
+        if (QFileInfo(icon).isFile()) return QUrl::fromLocalFile(icon).toString(QUrl::FullyEncoded);
+    }
+    for (const QString& dir : dataDirs.mid(0, 32)) {
+        const QDir hicolor(dir + QStringLiteral("/icons/hicolor"));
+        // A theme has a few dozen size folders; more than this is not a theme.
+        for (const QString& size : hicolor.entryList(QDir::Dirs | QDir::NoDotAndDotDot).mid(0, 64))
+            for (const char* file : {"/apps/orvela-timer.svg", "/apps/orvela-timer.png"})
+                if (QFileInfo(hicolor.filePath(size) + QLatin1String(file)).isFile())
+                    return QStringLiteral("orvela-timer");
+    }
+    return {};
+}
+
+QString notificationIcon() {
+    static const QString icon =
+        notificationIconFor(QCoreApplication::applicationFilePath(),
+                            QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    return icon;
 }
 
 bool makePrivateDirectory(const QString& path) {

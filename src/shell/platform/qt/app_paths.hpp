@@ -21,6 +21,14 @@ std::optional<std::string> userDefaultFrom(const QString& key, const QStringList
 // bears exactly that name.
 std::optional<std::string> bundlePathFor(const QString& executable);
 
+// The icon a notification names the app by: where the program at `executable` runs from an
+// installed "ORVELA Timer.app", the bundle's own icon file as a file:// URI (always there, and
+// exactly this version's); else the theme name "orvela-timer" where an icon of that name is
+// installed in the hicolor theme under one of `dataDirs` (a system package); else none.
+QString notificationIconFor(const QString& executable, const QStringList& dataDirs);
+// The same for this process, under $XDG_DATA_HOME and $XDG_DATA_DIRS; looked up once.
+QString notificationIcon();
+
 // The user's private scratch directory: $XDG_RUNTIME_DIR when it is a directory of this user
 // that nobody else may enter, else "orvela-timer" (mode 0700) in the user's cache directory.
 QString privateTemporaryDirectory();

@@ -110,10 +110,11 @@ void ControlService::statusChanged() {
     bus_.send(signal);
 }
 
-void ControlService::LaunchedAgain(const QStringList& arguments) {
+QString ControlService::LaunchedAgain(const QStringList& arguments) {
     QStringList kept = arguments.mid(0, kMostArguments);
     for (QString& argument : kept) argument.truncate(kLongestArgument);
     emit launchedAgain(kept);
+    return whereabouts_ ? whereabouts_() : QString();
 }
 
 }  // namespace orvela::qt

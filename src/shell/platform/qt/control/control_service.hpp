@@ -18,6 +18,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "shell/app.hpp"
 
@@ -47,6 +48,13 @@ public:
 
     bool exported() const { return exported_; }
     qsizetype followerCount() const { return followers_.size(); }
+    // What LaunchedAgain answers, asked after launchedAgain was emitted: kOnPanel, kNoPlace, or
+    // empty while the app does not know yet.
+    static constexpr const char* kOnPanel = "panel";
+    static constexpr const char* kNoPlace = "no-place";
+    void setWhereabouts(std::function<QString()> whereabouts) {
+        whereabouts_ = std::move(whereabouts);
+    }
 
     QString title() const;
     QString tooltip() const;
@@ -65,8 +73,9 @@ public slots:
     void Refresh();
     // Property changes are signalled while the caller stays on the bus.
     void Follow();
-    // A second launch handing over its command line (nothing, for a plain launch).
-    void LaunchedAgain(const QStringList& arguments);
+    // A second launch handing over its command line (nothing, for a plain launch); answers
+    // where the user finds the app (see setWhereabouts).
+    QString LaunchedAgain(const QStringList& arguments);
 
 signals:
     // Not exported: for the app's own parts that answer a second launch.
@@ -83,6 +92,7 @@ private:
     QDBusServiceWatcher watcher_;
     QSet<QString> followers_;
     StatusReport lastSignalled_;
+    std::function<QString()> whereabouts_;
 };
 
 }  // namespace orvela::qt

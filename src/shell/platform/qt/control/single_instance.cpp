@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "control_names.hpp"
+#include "control_service.hpp"
 
 namespace orvela::qt {
 
@@ -31,7 +32,7 @@ InstanceLock::~InstanceLock() {
 }
 
 InstanceClaim claimInstance(QDBusConnection bus, const QStringList& arguments,
-                            const QString& lockDirectory, int handOverMs) {
+                            const QString& lockDirectory, int handOverMs, QString* whereabouts) {
     if (!bus.isConnected()) {
         // The kernel lets the lock go with the process, however it ends.
         static std::unique_ptr<InstanceLock> held;
@@ -56,12 +57,27 @@ InstanceClaim claimInstance(QDBusConnection bus, const QStringList& arguments,
         call << arguments;
         call.setAutoStartService(false);
         const QDBusMessage answer = bus.call(call, QDBus::Block, handOverMs);
+        // Only a short word of a known kind is taken; anything else is no answer.
+        const QVariant where = answer.arguments().value(0);
+        if (whereabouts && answer.type() == QDBusMessage::ReplyMessage &&
+            where.metaType().id() == QMetaType::QString && where.toString().size() <= 16)
+            *whereabouts = where.toString();
         // Whatever a living app answers, it is the one the user has: this process is done.
         if (answer.type() == QDBusMessage::ReplyMessage ||
             bus.interface()->isServiceRegistered(name).value())
             return InstanceClaim::HandedOver;
     }
     return InstanceClaim::HandedOver;
+}
+
+QString secondLaunchLine(const QString& whereabouts) {
+    if (whereabouts == QLatin1String(ControlService::kOnPanel))
+        return QStringLiteral("ORVELA Timer уже запущен: его значок на панели.");
+    if (whereabouts == QLatin1String(ControlService::kNoPlace))
+        return QStringLiteral(
+            "ORVELA Timer уже запущен, но на панели нет места для его значка: "
+            "уведомление о том, как это исправить, показано снова.");
+    return QStringLiteral("ORVELA Timer уже запущен.");
 }
 
 }  // namespace orvela::qt

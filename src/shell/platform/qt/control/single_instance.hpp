@@ -33,9 +33,16 @@ enum class InstanceClaim { Ours, HandedOver };
 
 // Takes the name on `bus`, not queueing for it. When another app owns it, `arguments` (the
 // command line after the program's name) go to that app's LaunchedAgain, waited for at most
-// `handOverMs`, and the claim is HandedOver; an owner found leaving is waited out. With `bus`
-// not connected the lock in `lockDirectory` decides instead, kept for the life of the process.
+// `handOverMs`, and the claim is HandedOver, with the app's answer (where it can be found; empty
+// when it did not say) in `whereabouts` if given; an owner found leaving is waited out. With
+// `bus` not connected the lock in `lockDirectory` decides instead, kept for the life of the
+// process.
 InstanceClaim claimInstance(QDBusConnection bus, const QStringList& arguments,
-                            const QString& lockDirectory, int handOverMs = 800);
+                            const QString& lockDirectory, int handOverMs = 800,
+                            QString* whereabouts = nullptr);
+
+// The one line a second launch prints: that the app already runs, and where to find it, from
+// the running app's answer.
+QString secondLaunchLine(const QString& whereabouts);
 
 }  // namespace orvela::qt

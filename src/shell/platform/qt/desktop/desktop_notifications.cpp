@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "app_paths.hpp"
+
 namespace orvela::qt {
 
 namespace {
@@ -15,6 +17,9 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kAppName = QStringLiteral("ORVELA Timer");
+// The desktop entry's name without ".desktop": servers take the app's icon and their
+// per-app settings from it.
+constexpr const char* kDesktopEntry = "orvela-timer";
 // The server's own default display time.
 constexpr int kExpireDefault = -1;
 
@@ -41,8 +46,26 @@ QString freedesktopSoundName(const std::string& name) {
     return base;
 }
 
-DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)) {}
+DesktopNotifications::DesktopNotifications(QDBusConnection bus, std::optional<QString> appIcon,
+                                           QObject* parent)
+    : QObject(parent), bus_(std::move(bus)), appIcon_(std::move(appIcon)) {
+    if (!bus_.isConnected()) return;
+    // From whoever owns the server's name, with the right signature only; ids that are not ours
+    // match nothing.
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                 SLOT(onNotificationClosed(uint, uint)));
+}
+
+void DesktopNotifications::onNotificationClosed(uint id, uint) {
+    if (id == 0) return;
+    if (sending_ && id == sendingReplaces_) closedWhileSending_ = true;
+    for (auto it = lastIds_.begin(); it != lastIds_.end();) {
+        if (it.value() == id)
+            it = lastIds_.erase(it);
+        else
+            ++it;
+    }
+}
 
 void DesktopNotifications::probe() {
     if (capabilities_ != Capabilities::Unknown || !bus_.isConnected()) return;
@@ -79,7 +102,7 @@ void DesktopNotifications::sendNext() {
     queue_.pop_front();
     const QString identifier = QString::fromStdString(next.identifier);
 
-    QVariantMap hints;
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}};
     if (!next.sound) {
         hints.insert(QStringLiteral("suppress-sound"), true);
     } else if (soundCapable_) {
@@ -87,9 +110,11 @@ void DesktopNotifications::sendNext() {
     }
     auto call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << kAppName << lastIds_.value(identifier, 0u) << QString()
-         << QString::fromStdString(next.title) << notificationBody(next.body, bodyMarkup_)
-         << QStringList() << hints << kExpireDefault;
+    if (!appIcon_) appIcon_ = notificationIcon();
+    sendingReplaces_ = lastIds_.value(identifier, 0u);
+    closedWhileSending_ = false;
+    call << kAppName << sendingReplaces_ << *appIcon_ << QString::fromStdString(next.title)
+         << notificationBody(next.body, bodyMarkup_) << QStringList() << hints << kExpireDefault;
 
     sending_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
@@ -98,7 +123,19 @@ void DesktopNotifications::sendNext() {
                 watcher->deleteLater();
                 QDBusPendingReply<uint> reply = *watcher;
                 if (!reply.isError()) {
-                    lastIds_.insert(identifier, reply.value());
+                    const uint id = reply.value();
+                    // A replaced id the server closed before it took the Notify: whether the
+                    // server showed this one under it is unknown, so the next goes out new (at
+                    // worst beside this one, never lost).
+                    if (id == 0 || (closedWhileSending_ && id == sendingReplaces_)) {
+                        lastIds_.remove(identifier);
+                    } else {
+                        // Bounded whatever the callers do; a forgotten id only means a new
+                        // banner.
+                        if (lastIds_.size() >= kMostRemembered && !lastIds_.contains(identifier))
+                            lastIds_.erase(lastIds_.begin());
+                        lastIds_.insert(identifier, id);
+                    }
                     // A server that came up after a failed probe: learn its capabilities.
                     if (probeFailed_) capabilities_ = Capabilities::Unknown;
                 }

@@ -23,13 +23,23 @@ QString freedesktopSoundName(const std::string& name);
 class DesktopNotifications final : public QObject {
     Q_OBJECT
 public:
-    explicit DesktopNotifications(QDBusConnection bus, QObject* parent = nullptr);
+    // The most identifiers whose server ids are remembered; the app uses a handful.
+    static constexpr int kMostRemembered = 64;
+
+    // `appIcon`: the icon every notification carries (app_paths' notificationIcon() unless
+    // given).
+    explicit DesktopNotifications(QDBusConnection bus, std::optional<QString> appIcon = {},
+                                  QObject* parent = nullptr);
 
     // Asks the server for its capabilities ahead of the first notification; harmless when
     // there is no server.
     void probe();
-    // Posts, or replaces the notification last posted under the same identifier.
+    // Posts, or replaces the notification last posted under the same identifier while the
+    // server still shows it.
     void post(const Notification& notification);
+
+private slots:
+    void onNotificationClosed(uint id, uint reason);
 
 private:
     void sendNext();
@@ -47,7 +57,14 @@ private:
     // the next notification under it goes out, or it would appear beside its predecessor.
     bool sending_ = false;
     std::deque<Notification> queue_;
+    // The server's id of each identifier's notification until the server closes it (expired,
+    // dismissed, any reason): a Notify that replaces a closed id shows nothing on Plasma, so the
+    // next one under that identifier goes out as a new notification.
     QHash<QString, uint> lastIds_;
+    // The id the Notify on its way replaces, and whether the server closed it meanwhile.
+    uint sendingReplaces_ = 0;
+    bool closedWhileSending_ = false;
+    std::optional<QString> appIcon_;
 };
 
 class EventSounds final {

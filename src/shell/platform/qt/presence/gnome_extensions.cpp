@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <cmath>
 #include <memory>
 
@@ -104,19 +105,18 @@ void GnomeExtensions::queryAppIndicator(std::function<void(AppIndicatorStatus)> 
     }
 }
 
-void GnomeExtensions::enable(const QString& uuid, std::function<void(QString)> failed) {
-    call(QStringLiteral("EnableExtension"), uuid, timeoutMs_, std::move(failed));
+void GnomeExtensions::enable(const QString& uuid, Done done) {
+    call(QStringLiteral("EnableExtension"), uuid, timeoutMs_, std::move(done));
 }
 
-void GnomeExtensions::installAppIndicator(std::function<void(QString)> failed) {
+void GnomeExtensions::installAppIndicator(Done done) {
     call(QStringLiteral("InstallRemoteExtension"), QString::fromLatin1(kUpstreamUuid),
-         kInstallTimeoutMs, std::move(failed));
+         kInstallTimeoutMs, std::move(done));
 }
 
-void GnomeExtensions::call(const QString& method, const QString& uuid, int timeoutMs,
-                           std::function<void(QString)> failed) {
+void GnomeExtensions::call(const QString& method, const QString& uuid, int timeoutMs, Done done) {
     if (!bus_.isConnected()) {
-        failed(QStringLiteral("нет сеансовой шины D-Bus"));
+        done(QStringLiteral("нет сеансовой шины D-Bus"));
         return;
     }
     auto message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
@@ -124,16 +124,65 @@ void GnomeExtensions::call(const QString& method, const QString& uuid, int timeo
     message << uuid;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, timeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [failed = std::move(failed)](QDBusPendingCallWatcher* watcher) {
+            [done = std::move(done)](QDBusPendingCallWatcher* watcher) {
                 watcher->deleteLater();
                 if (watcher->isError()) {
-                    failed(watcher->error().message().left(200));
+                    done(watcher->error().message().left(200));
                     return;
                 }
-                // EnableExtension answers whether it worked; other answers carry no verdict.
+                // EnableExtension answers whether it worked; InstallRemoteExtension answers
+                // "successful", or "cancelled" when the user declined GNOME's dialog.
                 const QVariant verdict = watcher->reply().arguments().value(0);
                 if (verdict.metaType().id() == QMetaType::Bool && !verdict.toBool())
-                    failed(QStringLiteral("GNOME Shell не включил расширение"));
+                    done(QStringLiteral("GNOME Shell не включил расширение"));
+                else if (verdict.metaType().id() == QMetaType::QString &&
+                         verdict.toString() != QLatin1String("successful"))
+                    done(QStringLiteral("установка не состоялась: ") + verdict.toString().left(40));
+                else
+                    done(std::nullopt);
+            });
+}
+
+void GnomeExtensions::userExtensionsEnabled(std::function<void(std::optional<bool>)> done) {
+    if (!bus_.isConnected()) {
+        done(std::nullopt);
+        return;
+    }
+    auto message = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    message.setAutoStartService(false);
+    message << kInterface << QStringLiteral("UserExtensionsEnabled");
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, timeoutMs_), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [done = std::move(done)](QDBusPendingCallWatcher* watcher) {
+                watcher->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *watcher;
+                const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
+                if (value.metaType().id() == QMetaType::Bool)
+                    done(value.toBool());
+                else
+                    done(std::nullopt);
+            });
+}
+
+void GnomeExtensions::enableUserExtensions(Done done) {
+    if (!bus_.isConnected()) {
+        done(QStringLiteral("нет сеансовой шины D-Bus"));
+        return;
+    }
+    auto message = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    message.setAutoStartService(false);
+    message << kInterface << QStringLiteral("UserExtensionsEnabled")
+            << QVariant::fromValue(QDBusVariant(true));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, timeoutMs_), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [done = std::move(done)](QDBusPendingCallWatcher* watcher) {
+                watcher->deleteLater();
+                if (watcher->isError())
+                    done(watcher->error().message().left(200));
+                else
+                    done(std::nullopt);
             });
 }
 

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <functional>
+#include <optional>
 
 namespace orvela::qt {
 
@@ -42,14 +43,18 @@ public:
 
     // Asks GetExtensionInfo for each known uuid and reports once both have answered.
     void queryAppIndicator(std::function<void(AppIndicatorStatus)> done);
-    // Fire and forget: the Shell does the work (and, for an install, asks the user); a failure
-    // is reported to `failed` with the bus's error text.
-    void enable(const QString& uuid, std::function<void(QString)> failed);
-    void installAppIndicator(std::function<void(QString)> failed);
+    // The Shell does the work (and, for an install, asks the user first); `done` gets nothing
+    // when the Shell says it worked, else why not (the bus's error text, cut short).
+    using Done = std::function<void(std::optional<QString> failure)>;
+    void enable(const QString& uuid, Done done);
+    void installAppIndicator(Done done);
+    // GNOME's switch for all extensions but the session's own ("disable-user-extensions"):
+    // with it off, an enabled extension does not run. Nothing when the Shell does not say.
+    void userExtensionsEnabled(std::function<void(std::optional<bool>)> done);
+    void enableUserExtensions(Done done);
 
 private:
-    void call(const QString& method, const QString& uuid, int timeoutMs,
-              std::function<void(QString)> failed);
+    void call(const QString& method, const QString& uuid, int timeoutMs, Done done);
 
     QDBusConnection bus_;
     int timeoutMs_;
