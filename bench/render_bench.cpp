@@ -27,6 +27,7 @@ public:
     void setTooltip(const std::string& text) override { tooltip = text; }
     void setCountdown(const std::optional<orvela::Countdown>& value) override { countdown = value; }
     void setMenuDelegate(orvela::MenuDelegate*) override {}
+    void setMiddleClickHandler(std::function<void()>) override {}
 
     std::vector<TitlePart> title;
     std::string tooltip;

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "announce/tips.hpp"
-#include "model/clock.hpp"
 #include "model/time_text.hpp"
 #include "shell/app.hpp"
 
@@ -10,7 +9,9 @@ namespace orvela {
 
 namespace {
 // A command from our own menu changes the phase on purpose; the user needs no announcement of
-// what they just did, so the announcer stays quiet this long after one.
+// what they just did, so the announcer stays quiet this long after one. Measured on the
+// monotonic clock: a wall clock set back an hour would otherwise silence the announcer for that
+// hour, and one set forward would end the window at once.
 constexpr double kQuietAfterCommandSeconds = 3.0;
 
 // Every announcement replaces the previous one in the notification list.
@@ -23,7 +24,7 @@ void App::announceIfChanged(const PomodoroState& state, const Position& pos) {
     // The first look after launch (or after the title went idle) only learns where the timer
     // is: a timer that was already running is not news.
     const bool changed = lastIndex.has_value() && *lastIndex != pos.index &&
-                         nowSeconds() - lastAction > kQuietAfterCommandSeconds;
+                         platform_.monotonicSeconds() - lastAction > kQuietAfterCommandSeconds;
     lastIndex = pos.index;
     lastTaskStart = state.startedAt;
     if (!changed) return;

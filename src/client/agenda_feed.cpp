@@ -16,7 +16,9 @@ void App::fetchAgenda() {
     std::optional<HttpRequest> built =
         bearerRequest(base, "/api/ext/agenda", "GET", *token, kAgendaBounds);
     if (!built) return;
+    ++agendaFetchesInFlight;
     platform_.send(*built, [this](HttpResponse response) {
+        --agendaFetchesInFlight;
         if (!response.transportOk || response.status != 200) return;
         std::optional<AgendaReply> reply = decodeAgendaReply(response.body);
         if (!reply) return;

@@ -8,7 +8,6 @@
 // The continuations capture `this`; the App lives for the whole process and so outlives every
 // request it starts.
 #include "client/problems.hpp"
-#include "model/clock.hpp"
 #include "shell/app.hpp"
 
 namespace orvela {
@@ -19,17 +18,23 @@ constexpr int kUnauthorized = 401;
 constexpr int kConflict = 409;
 }  // namespace
 
-void App::fetch() {
+void App::fetch(std::function<void()> applied) {
     lastFetch = platform_.monotonicSeconds();
     // The file is authoritative: a token written or removed by anyone is noticed here.
     token = readToken();
     if (!token) {
         problem = kProblemNoToken;
         render();
+        if (applied) applied();
         return;
     }
+    ++timerFetchesInFlight;
     request("/api/ext/pomodoro", "GET", std::nullopt,
-            [this](int code, std::optional<Reply> reply) { apply(code, reply); });
+            [this, applied = std::move(applied)](int code, std::optional<Reply> reply) {
+                --timerFetchesInFlight;
+                apply(code, reply);
+                if (applied) applied();
+            });
 }
 
 void App::apply(int code, const std::optional<Reply>& reply) {
@@ -47,12 +52,18 @@ void App::apply(int code, const std::optional<Reply>& reply) {
 }
 
 void App::act(const std::string& action) {
-    lastAction = nowSeconds();
+    // On the monotonic clock, as the announcer's quiet window after it is measured.
+    lastAction = platform_.monotonicSeconds();
+    // Counted until the answer is applied: commands from outside wait for it (shell/control.cpp).
+    ++actionsInFlight;
+    const auto settled = [this] { --actionsInFlight; };
     request("/api/ext/pomodoro/" + action, "POST", std::nullopt,
-            [this](int code, std::optional<Reply> reply) {
-                // A conflict means our picture of the timer is stale: reload it instead.
-                if (code == kConflict) return fetch();
+            [this, settled](int code, std::optional<Reply> reply) {
+                // A conflict means our picture of the timer is stale: reload it instead, and
+                // count the command as answered once the reload is applied.
+                if (code == kConflict) return fetch(settled);
                 apply(code, reply);
+                settled();
             });
 }
 

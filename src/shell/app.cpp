@@ -52,6 +52,9 @@ App::~App() {
 void App::applicationDidFinishLaunching() {
     item = platform_.createStatusItem();
     item->setMenuDelegate(this);
+    item->setMiddleClickHandler([] {
+        if (App::shared) App::shared->middleClicked();
+    });
     platform_.requestNotificationAuthorisation();
     platform_.startRepeatingTimer(1.0, [] {
         if (App::shared) App::shared->tick();

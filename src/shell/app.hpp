@@ -74,7 +74,8 @@ public:
 
     // ------------------------------------------------------------ timer sync
     // (client/timer_sync.cpp)
-    void fetch();
+    // `applied`, when given, runs once the answer (or the missing token) has been applied.
+    void fetch(std::function<void()> applied = {});
     void apply(int code, const std::optional<Reply>& reply);
     void act(const std::string& action);
     void pause();
@@ -164,7 +165,8 @@ private:
 
 public:
     // The 26 fields, in declaration order. Dates are seconds since the Unix epoch; the starts
-    // the tick's periods count from (10, 18, 21) are monotonic readings.
+    // the tick's periods count from (10, 18, 21) and the last command (22) are monotonic
+    // readings.
     const std::string base;                    //  1 service base URL
     const std::string tokenPath;               //  2 "~/.config/orvela/token", expanded
     const double pollEvery = 15;               //  3 seconds between timer fetches
@@ -186,7 +188,7 @@ public:
     std::vector<AgendaItem> agenda;            // 19
     std::optional<std::string> agendaToday;    // 20
     Monotonic lastAgendaFetch = kDistantPast;  // 21 when the last agenda fetch began
-    Date lastAction = kDistantPast;            // 22 last timer command sent from this client
+    Monotonic lastAction = kDistantPast;       // 22 last timer command sent from this client
     std::optional<std::int64_t> lastIndex;     // 23 phase index at the last announcement check
     std::optional<double> lastTaskStart;       // 24 startedAt at the last announcement check
     std::string shownTitle;                    // 25 plain text of the title as last drawn
@@ -197,7 +199,17 @@ public:
     // and the command line read and run, with the menu's rules.
     TimerOffer timerOffer() const;
     // Runs the command exactly as its menu item does; nothing when it ran, else why it could not.
-    std::optional<std::string> control(TimerCommand command);
+    // One action at a time: while any action's request (the menu's too) waits for its answer,
+    // an action from outside is refused as busy and nothing is sent; Refresh joins the fetches
+    // already running instead of starting more.
+    std::optional<ControlRefusal> control(TimerCommand command);
+    // A middle click on the status item: Toggle, through the same gate; a refusal does nothing.
+    void middleClicked();
+    // Requests waiting for their answers. An action counts until its answer is applied (for a
+    // conflict, until the reload it causes is applied).
+    int actionsInFlight = 0;
+    int timerFetchesInFlight = 0;
+    int agendaFetchesInFlight = 0;
     StatusReport shownStatus;             // what the last render showed
     std::function<void()> statusChanged;  // told after each render that changed shownStatus
 };

@@ -14,6 +14,9 @@ namespace {
 // A countdown longer than this (about 31 years) is no countdown: it is shown as this.
 constexpr double kLongestSeconds = 1e9;
 
+// The answer to an outside action while another action's answer is awaited.
+constexpr const char* kBusyReason = "Предыдущая команда ещё выполняется";
+
 MenuAction menuActionFor(TimerCommand command) {
     switch (command) {
         case TimerCommand::Pause:
@@ -92,13 +95,21 @@ TimerOffer App::timerOffer() const {
     return offer;
 }
 
-std::optional<std::string> App::control(TimerCommand command) {
+std::optional<ControlRefusal> App::control(TimerCommand command) {
     // The poll does the same every 15 seconds whatever is shown; asking for it sooner is never
-    // wrong, so it is not tied to the one menu variant that lists it.
+    // wrong, so it is not tied to the one menu variant that lists it. A fetch already on its way
+    // answers it too: a burst of refreshes becomes at most one request of each kind.
     if (command == TimerCommand::Refresh) {
-        refresh();
+        if (timerFetchesInFlight == 0) fetch();
+        if (agendaFetchesInFlight == 0) fetchAgenda();
         return std::nullopt;
     }
+    // One action in flight: the command was chosen against the timer as shown, and whatever
+    // request is on its way (from the menu too) is about to change it, so a second one would
+    // act on a stale picture (a toggle pausing what was just paused, a skip skipping twice)
+    // and a key held down or a looping script would hammer the service. The menu itself keeps
+    // sending: a person cannot click fast enough to matter, and its items say what they do.
+    if (actionsInFlight > 0) return ControlRefusal{true, kBusyReason};
     const TimerOffer offer = timerOffer();
     const auto offered = [&](MenuAction action) {
         return std::find(offer.controls.begin(), offer.controls.end(), action) !=
@@ -107,13 +118,18 @@ std::optional<std::string> App::control(TimerCommand command) {
     MenuAction action = menuActionFor(command);
     if (command == TimerCommand::Toggle)
         action = offered(MenuAction::Resume) ? MenuAction::Resume : MenuAction::Pause;
-    if (!offered(action)) return refusalFor(offer, action, *this);
+    if (!offered(action)) return ControlRefusal{false, refusalFor(offer, action, *this)};
     // Through the menu's own dispatch: the same method, so the same request, lastAction and
     // silence of the announcer.
     MenuItem item;
     item.action = action;
     menuItemChosen(item);
     return std::nullopt;
+}
+
+void App::middleClicked() {
+    // Pause or resume as the menu's first control does; busy or not offered, a click is ignored.
+    (void)control(TimerCommand::Toggle);
 }
 
 }  // namespace orvela

@@ -40,6 +40,15 @@ struct StatusReport {
     bool operator==(const StatusReport&) const = default;
 };
 
+// Why a command from outside was not run.
+struct ControlRefusal {
+    // An action's request is still waiting for its answer: nothing was sent, and the same
+    // command may be given again once that answer is in.
+    bool busy = false;
+    std::string reason;  // short, in Russian, for a terminal or a bar
+    bool operator==(const ControlRefusal&) const = default;
+};
+
 // The countdown's whole seconds as the title shows them: rounded up, never negative, bounded.
 std::int64_t countdownSeconds(double leftSeconds);
 // The part of a phase gone, in whole percent, 0-100; 0 for a length that is not positive or

@@ -61,16 +61,22 @@ TEST(Announcer, AnnouncesEachPhaseOnce) {
 }
 
 // Our own command changes the phase on purpose: quiet for three seconds after it, and the new
-// phase is then known, so it is not announced later either.
+// phase is then known, so it is not announced later either. The three seconds are the
+// machine's, whatever the wall clock does meanwhile: set back an hour it must not keep the
+// announcer quiet for that hour, set forward it must not end the quiet at once.
 TEST(Announcer, StaysQuietRightAfterOurOwnCommand) {
-    for (const auto& [since, announced] : {std::pair{3.0, 0u}, std::pair{3.1, 1u}}) {
+    // seconds after the command, the wall clock's step meanwhile, announcements
+    for (const auto& [since, step, announced] : std::vector<std::tuple<double, double, size_t>>{
+             {3.0, 0, 0}, {3.1, 0, 1}, {1, 3600, 0}, {1, -3600, 0}, {3.1, -3600, 1}}) {
         Desk desk({{"work", 25}, {"rest", 5}});
-        desk.app.lastAction = nowSeconds();
+        desk.app.token = "orvela_tok";
+        desk.app.skip();  // held back: its answer comes below
+        desk.fake.jumpWallClock(step);
         desk.fake.advance(since);
-        desk.app.state->startedAt -= 25 * kMinute * 1000;  // the service's answer to "skip"
+        desk.app.state->startedAt += (step - 25 * kMinute) * 1000;  // the answer to "skip"
         desk.app.render();
         desk.run(60);
-        EXPECT_EQ(desk.fake.notifications.size(), announced) << since;
+        EXPECT_EQ(desk.fake.notifications.size(), announced) << since << " " << step;
     }
 }
 

@@ -24,6 +24,7 @@ public:
     void setTooltip(const std::string& tooltip) override { tooltips.push_back(tooltip); }
     void setCountdown(const std::optional<Countdown>& c) override { countdowns.push_back(c); }
     void setMenuDelegate(MenuDelegate* d) override { delegate = d; }
+    void setMiddleClickHandler(std::function<void()> h) override { middleClick = std::move(h); }
 
     std::string tooltip() const { return tooltips.empty() ? std::string() : tooltips.back(); }
 
@@ -32,6 +33,7 @@ public:
     std::vector<std::string> tooltips;                 // every tooltip set, in order
     std::vector<std::optional<Countdown>> countdowns;  // every countdown set, in order
     MenuDelegate* delegate = nullptr;
+    std::function<void()> middleClick;  // the host's middle click, as the app set it
 };
 
 struct SentRequest {

@@ -103,6 +103,9 @@ public:
     virtual void setCountdown(const std::optional<Countdown>& countdown) = 0;
     // The delegate outlives the item (both belong to the App for the life of the process).
     virtual void setMenuDelegate(MenuDelegate* delegate) = 0;
+    // A middle click on the item (where the host delivers one), reported on the main loop
+    // after the click; the handler replaces any earlier one.
+    virtual void setMiddleClickHandler(std::function<void()> handler) = 0;
 };
 
 // ---------------------------------------------------------------- HTTP

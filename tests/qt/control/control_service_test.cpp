@@ -1,16 +1,22 @@
 // The control interface on a private session bus, driven the way the command line and other
-// clients drive it, over an App on the fake platform.
+// clients drive it, over an App on the fake platform, and a burst of them over the real one.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "client/temp_home.hpp"
 #include "control/control_names.hpp"
 #include "control/control_service.hpp"
+#include "panel/status_item.hpp"
 #include "qt/support/fake_panel.hpp"
+#include "qt/support/forwarding_platform.hpp"
+#include "qt/support/hostile_server.hpp"
 #include "qt/support/qt_wait.hpp"
 #include "support/fake_platform.hpp"
 
@@ -106,6 +112,89 @@ TEST_F(ControlServiceTest, SecondLaunchesArriveBoundedAsSent) {
     EXPECT_EQ(launched[0], QStringList());
     EXPECT_EQ(launched[1], QStringList(ControlService::kMostArguments,
                                        QString(ControlService::kLongestArgument, 'x')));
+}
+
+// A timer a minute into its work phase, running or paused now, as the service answers it.
+std::string timerReply(bool paused) {
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return R"({"state":{"taskId":1,"title":"Отчёт","plan":[{"type":"work","min":25}],"startedAt":)" +
+           std::to_string(now - 60000) + (paused ? ",\"pausedAt\":" + std::to_string(now) : "") +
+           "}}";
+}
+
+// The app on the real backend with a panel on the bus, while the service holds its answer to
+// a command: fifty callers at once, the command line and the host's middle clicks are each
+// answered at once (one success, the rest busy; a click does nothing) and one request reaches
+// the service. Once its answer is in, a middle click resumes, and the tray's pauses.
+TEST(BoundedControl, ABurstFromEveryWayInIsOneRequest) {
+    test::HostileServer service;
+    using Mode = test::HostileServer::Mode;
+    service.behave("/api/ext/pomodoro", Mode::Answer, timerReply(false));
+    service.behave("/api/ext/pomodoro/pause", Mode::Hold);
+    const auto posts = [&] {
+        return std::ranges::count_if(service.seen(), [](auto& s) { return s.line[0] == 'P'; });
+    };
+    QTemporaryDir root;
+    test::ScopedEnv home("HOME", root.path() + "/home"),
+        config("XDG_CONFIG_HOME", root.path() + "/config");
+    ASSERT_TRUE(
+        test::writeFile(root.path() + "/home/.config/orvela/token", "orvela_tok\n") &&
+        test::writeFile(root.path() + "/config/orvela/orvela-timer.conf",
+                        "[General]\nOrvelaURL=" + QByteArray::fromStdString(service.url())));
+    test::FakePanel panel;
+    test::FakeNotifications notifications;  // else the bus may start the desktop's own
+    ASSERT_TRUE(panel.startWatcher() && notifications.registered);
+    test::ScriptedDesk desk;
+    App app(desk);
+    App::shared = &app;
+    ControlService control(app, QDBusConnection::sessionBus());
+    ASSERT_TRUE(control.exported() &&
+                QDBusConnection::sessionBus().registerService(kControlService))
+        << "run under scripts/with-session-bus.sh";
+    app.applicationDidFinishLaunching();
+    ASSERT_TRUE(panel.attach() && waitUntil([&] { return app.state.has_value(); }));
+
+    QDBusConnection bus = ControlServiceTest::client("burst");
+    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> calls;
+    for (int i = 0; i < 50; ++i)
+        calls.emplace_back(new QDBusPendingCallWatcher(bus.asyncCall(QDBusMessage::createMethodCall(
+            kControlService, kControlPath, kControlInterface, "Toggle"))));
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(calls.begin(), calls.end(), [](auto& c) { return c->isFinished(); });
+    }));
+    QStringList answers;
+    for (const auto& call : calls) answers << call->reply().errorName();
+    EXPECT_EQ(std::pair(answers.count(QString()), answers.count(kControlBusy)),
+              (std::pair<qsizetype, qsizetype>(1, 49)));
+    EXPECT_EQ(calls.back()->reply().errorMessage(), "Предыдущая команда ещё выполняется");
+    QProcess cli;
+    cli.start(ORVELA_TIMER_BIN, {"toggle"});
+    ASSERT_TRUE(waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(std::pair(cli.exitCode(), cli.readAllStandardError().toStdString()),
+              std::pair(1, std::string("Предыдущая команда ещё выполняется\n")));
+    const auto middleClick = [&] {
+        auto call =
+            QDBusMessage::createMethodCall(panel.service, StatusNotifierItem::kObjectPath,
+                                           StatusNotifierItem::kInterface, "SecondaryActivate");
+        EXPECT_EQ(panel.call(call << 10 << 20).type(), QDBusMessage::ReplyMessage);
+    };
+    for (int i = 0; i < 3; ++i) middleClick();
+    test::spin(200);
+    EXPECT_EQ(posts(), 1);
+
+    service.behave("/api/ext/pomodoro/pause", Mode::Answer, timerReply(true));
+    ASSERT_TRUE(waitUntil([&] { return app.state->pausedAt && app.actionsInFlight == 0; }));
+    middleClick();
+    EXPECT_TRUE(waitUntil([&] { return !app.state->pausedAt; }));
+    panel.stopWatcher();
+    auto* item = dynamic_cast<QtStatusItem*>(app.item);
+    ASSERT_TRUE(waitUntil([&] { return item->usesFallback(); }));
+    emit item->trayIcon()->activated(QSystemTrayIcon::MiddleClick);
+    EXPECT_TRUE(waitUntil([&] { return app.state->pausedAt.has_value(); }));
+    EXPECT_EQ(posts(), 3);
+    QDBusConnection::disconnectFromBus("burst");
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ class HostileServer {
 public:
     // Answer: 200 with the body. Trickle: a byte every 0.5 s, never silent long enough for a
     // timeout. Flood: an endless body. Stall: nothing after the request. Reset: RST mid-body.
-    // Garbage: no HTTP at all. Oversize: announces a gigabyte. Unknown paths get 404.
-    enum class Mode { Answer, Trickle, Flood, Stall, Reset, Garbage, Oversize };
+    // Garbage: no HTTP at all. Oversize: announces a gigabyte. Hold: nothing until the test
+    // gives the path another mode, which then answers. Unknown paths get 404.
+    enum class Mode { Answer, Trickle, Flood, Stall, Reset, Garbage, Oversize, Hold };
     struct Seen {
         std::string line;       // "GET /path"
         std::size_t headBytes;  // the request head as it arrived
@@ -104,13 +105,16 @@ private:
         }
         const std::string line = head.substr(0, head.find(' ', head.find(' ') + 1));
         const std::string path = line.substr(line.find(' ') + 1);
-        std::pair<Mode, std::string> how{Mode::Garbage, "404"};
-        {
+        const auto modeFor = [&](bool record) {
+            std::pair<Mode, std::string> how{Mode::Garbage, "404"};
             std::lock_guard lock(mutex_);
-            seen_.push_back({line, head.size(), now()});
+            if (record) seen_.push_back({line, head.size(), now()});
             for (const auto& [prefix, mode] : modes_)  // in order: the longest match comes last
                 if (path.starts_with(prefix)) how = mode;
-        }
+            return how;
+        };
+        auto how = modeFor(true);
+        while (how.first == Mode::Hold && pause(fd, 10)) how = modeFor(false);
         const auto& [mode, body] = how;
         const std::string ok = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
         if (mode == Mode::Answer) {

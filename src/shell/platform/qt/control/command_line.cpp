@@ -68,7 +68,7 @@ int failed(const QDBusMessage& reply) {
     if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
         name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
         why = QStringLiteral("ORVELA Timer не отвечает");
-    else if (name != QLatin1String(kControlRefused))
+    else if (name != QLatin1String(kControlRefused) && name != QLatin1String(kControlBusy))
         why = QStringLiteral("ORVELA Timer не выполнил команду: ") + why;
     printLine(stderr, why.toUtf8());
     return kExitRefused;

@@ -65,7 +65,8 @@ void ControlService::Refresh() {
 void ControlService::run(TimerCommand command) {
     const auto refused = app_.control(command);
     if (refused && calledFromDBus())
-        sendErrorReply(QString::fromLatin1(kControlRefused), QString::fromStdString(*refused));
+        sendErrorReply(QString::fromLatin1(refused->busy ? kControlBusy : kControlRefused),
+                       QString::fromStdString(refused->reason));
 }
 
 void ControlService::Follow() {

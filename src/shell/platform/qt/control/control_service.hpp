@@ -63,7 +63,8 @@ public:
     int progress() const;
 
 public slots:
-    // The menu's commands. A command the menu would not offer now fails with kControlRefused.
+    // The menu's commands. A command the menu would not offer now fails with kControlRefused;
+    // an action while another action's answer is awaited fails with kControlBusy.
     void Pause();
     void Resume();
     void Toggle();

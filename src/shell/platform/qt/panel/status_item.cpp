@@ -22,6 +22,7 @@ QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus:
 
     paintIcons();
 
+    connect(sni_, &StatusNotifierItem::secondaryActivated, this, &QtStatusItem::middleClicked);
     connect(sni_, &StatusNotifierItem::registeredChanged, this,
             [this](bool registered) { setFallback(!registered); });
     sni_->start();
@@ -75,6 +76,22 @@ void QtStatusItem::setMenuDelegate(MenuDelegate* delegate) {
     delegate_ = delegate;
 }
 
+void QtStatusItem::setMiddleClickHandler(std::function<void()> handler) {
+    middleClick_ = std::move(handler);
+}
+
+void QtStatusItem::middleClicked() {
+    if (middleClickQueued_) return;
+    middleClickQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            middleClickQueued_ = false;
+            if (middleClick_) middleClick_();
+        },
+        Qt::QueuedConnection);
+}
+
 std::vector<MenuItem> QtStatusItem::buildMenu() {
     std::vector<MenuItem> items;
     if (delegate_) delegate_->menuNeedsUpdate(items);
@@ -103,6 +120,7 @@ void QtStatusItem::setFallback(bool on) {
         connect(tray_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) trayMenu_->popup(QCursor::pos());
+                    if (reason == QSystemTrayIcon::MiddleClick) middleClicked();
                 });
     }
     if (!tray_) return;

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
     // Repaints the icon only when what it shows changed: once a minute while a phase runs.
     void setCountdown(const std::optional<Countdown>& countdown) override;
     void setMenuDelegate(MenuDelegate* delegate) override;
+    // From the item's SecondaryActivate and the tray's middle button.
+    void setMiddleClickHandler(std::function<void()> handler) override;
 
     // What the desktop sees, for the adapter's own checks and tests.
     StatusNotifierItem* notifierItem() const { return sni_; }
@@ -57,6 +60,9 @@ private:
     // Hands a chosen item to the delegate on a later turn of the main loop, after the menu (or
     // the D-Bus call that carried the click) is done.
     void deliver(const MenuItem& item);
+    // Hands a middle click to the handler on a later turn of the loop; clicks arriving before
+    // that turn are one click (a host or peer repeating the call queues nothing more).
+    void middleClicked();
     void setFallback(bool on);
     void paintIcons();
     void updateTrayIcon();
@@ -65,6 +71,8 @@ private:
     // The item's and the menu's connection; both are deleted before it.
     std::unique_ptr<MainLoopBus> bus_;
     MenuDelegate* delegate_ = nullptr;
+    std::function<void()> middleClick_;
+    bool middleClickQueued_ = false;
     DBusMenuExporter* menu_ = nullptr;
     StatusNotifierItem* sni_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;

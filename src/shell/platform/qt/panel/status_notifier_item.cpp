@@ -145,6 +145,14 @@ int ignoreCall(sd_bus_message* call, void*, sd_bus_error*) {
     return sd_bus_reply_method_return(call, "");
 }
 
+// The middle click (Plasma, GNOME's AppIndicator): answered at once, then handed on. The
+// position is the host's business; what it does is the owner's.
+int secondaryActivate(sd_bus_message* call, void* self, sd_bus_error*) {
+    const int r = sd_bus_reply_method_return(call, "");
+    emit itemOf(self)->secondaryActivated();
+    return r;
+}
+
 const sd_bus_vtable kItemVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -171,7 +179,7 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("Activate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
                              0),
     SD_BUS_METHOD_WITH_NAMES("SecondaryActivate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", ,
-                             ignoreCall, 0),
+                             secondaryActivate, 0),
     SD_BUS_METHOD_WITH_NAMES("Scroll", "is", SD_BUS_PARAM(delta) SD_BUS_PARAM(orientation), "", ,
                              ignoreCall, 0),
     SD_BUS_SIGNAL("NewTitle", "", 0),

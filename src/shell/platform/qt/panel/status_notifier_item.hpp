@@ -87,6 +87,8 @@ public:
 signals:
     // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
+    // A host's SecondaryActivate (the middle click), after the call was answered.
+    void secondaryActivated();
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
