@@ -187,14 +187,31 @@ TEST_F(StatusItemTest, OnePhaseAsAHostSeesIt) {
     EXPECT_EQ(tip.title + "|" + tip.description, "Созвон|в 10:01");
 }
 
-// Each kind of line as dbusmenu encodes it, clicks, the rest of the protocol with what a careless
-// or hostile host sends (unknown ids and names, repeats, floods, wrong signatures), and hosts told
-// of a changed menu.
+// A left click on each host, each kind of line as dbusmenu encodes it, clicks, the rest of the
+// protocol with what a careless or hostile host sends (unknown ids and names, repeats, floods,
+// wrong signatures), and hosts told of a changed menu.
 TEST_F(StatusItemTest, ExportsTheMenu) {
     ASSERT_TRUE(panel_.startWatcher());
     delegate_.model = sampleMenu();
     statusItem_.setMenuDelegate(&delegate_);
     attach();
+    // A left click: KDE Plasma 5.27 calls Activate and opens the menu only where that fails.
+    // UnknownMethod also makes GNOME's AppIndicator 46 stop waiting for a double click (other
+    // errors it logs as critical) and a newer one finds no Activate in the introspection; Xfce
+    // opens an ItemIsMenu item's menu itself.
+    const auto callItem = [&](const QString& interface, const QString& method) {
+        return panel_.call(QDBusMessage::createMethodCall(
+                               panel_.service, StatusNotifierItem::kObjectPath, interface, method)
+                           << 1270 << 790);
+    };
+    EXPECT_EQ(callItem(StatusNotifierItem::kInterface, "Activate").errorName(),
+              "org.freedesktop.DBus.Error.UnknownMethod");
+    EXPECT_FALSE(callItem("org.freedesktop.DBus.Introspectable", "Introspect")
+                     .arguments()
+                     .value(0)
+                     .toString()
+                     .contains("\"Activate\""));
+    EXPECT_TRUE(panel_.itemProperty("ItemIsMenu").toBool());
     const auto root = panel_.openMenu();
     // The sub-menu is laid out in place, as a section between separators (Plasma opens
     // sub-menus off the screen), in the model's order.
@@ -209,9 +226,7 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
     EXPECT_FALSE(
         childLabelled(root, "Сегодня & <i>завтра</i>").properties.value("enabled").toBool());
     const auto separator = root.children[3];
-    const auto settings = childLabelled(root, "Настройки");
-    EXPECT_FALSE(settings.properties.value("enabled").toBool());
-    EXPECT_TRUE(settings.children.isEmpty());
+    const auto settings = childLabelled(root, "Настройки");  // a header: see GetLayout below
 
     // Lines that cannot be chosen do nothing; a section's item and grouped events arrive.
     for (int id : {code.id, separator.id, settings.id}) panel_.click(id);
@@ -283,43 +298,6 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
               "a(ia{sv})a(ias) [(5 {enabled=b:true label=s:Обновить сейчас visible=b:true})] []");
 }
 
-// A left click as each host makes it opens the menu. KDE Plasma 5.27 calls Activate and opens
-// the menu only where the call fails; GNOME's AppIndicator opens it at once where Activate is not
-// in the introspection (a newer one) or answered UnknownMethod (46, after a double click: any
-// other error it logs as critical at every one); Xfce opens an ItemIsMenu item's menu itself.
-TEST_F(StatusItemTest, ALeftClickOpensTheMenuOnEveryHost) {
-    ASSERT_TRUE(panel_.startWatcher());
-    delegate_.model = sampleMenu();
-    statusItem_.setMenuDelegate(&delegate_);
-    attach();
-    const auto callItem = [&](const QString& interface, const QString& method,
-                              const QVariantList& args) {
-        auto message = QDBusMessage::createMethodCall(
-            panel_.service, StatusNotifierItem::kObjectPath, interface, method);
-        message.setArguments(args);
-        return panel_.call(message);
-    };
-    const QString sni = StatusNotifierItem::kInterface;
-    // Plasma: Activate(x, y), and the context menu where it fails.
-    const QDBusMessage activated = callItem(sni, "Activate", {1270, 790});
-    EXPECT_EQ(activated.errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
-    const qsizetype before = delegate_.chosen.size();
-    if (activated.type() == QDBusMessage::ErrorMessage) {
-        EXPECT_EQ(panel_.itemProperty("Menu").value<QDBusObjectPath>().path(), panel_.menuPath);
-        EXPECT_EQ(panel_.openMenu().children.size(), 11);
-    }
-    EXPECT_EQ(qsizetype(delegate_.chosen.size()), before);  // the click itself chose nothing
-    // GNOME: the introspection names no Activate; Xfce and GNOME: the item is its menu.
-    const QString xml = callItem("org.freedesktop.DBus.Introspectable", "Introspect", {})
-                            .arguments()
-                            .value(0)
-                            .toString();
-    EXPECT_TRUE(xml.contains("\"ContextMenu\"")) << xml.toStdString();
-    EXPECT_FALSE(xml.contains("\"Activate\"")) << xml.toStdString();
-    EXPECT_TRUE(panel_.itemProperty("ItemIsMenu").toBool());
-    EXPECT_EQ(callItem(sni, "ContextMenu", {1270, 790}).type(), QDBusMessage::ReplyMessage);
-}
-
 // The tray takes over while no watcher runs and hands back when one appears.
 TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     delegate_.model = sampleMenu();
@@ -363,12 +341,10 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     // to "Обновить" and typed as a person types it does nothing.
     for (const QAction* action : actions) EXPECT_TRUE(action->shortcut().isEmpty());
     menu->popup(QPoint(10, 10));
-    ASSERT_TRUE(waitUntil([&] { return menu->isVisible(); }));
     menu->actions().at(4)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     QTest::keyClick(menu, Qt::Key_R, Qt::ControlModifier);
     test::spin(100);
-    EXPECT_EQ(delegate_.chosen.size(), 1u);
-    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(std::pair(delegate_.chosen.size(), menu->isVisible()), std::pair(1ul, true));
     menu->hide();
 
     // A panel starting later takes over; one going away hands back to the tray.
