@@ -152,6 +152,15 @@ int ignoreCall(sd_bus_message* call, void*, sd_bus_error*) {
     return sd_bus_reply_method_return(call, "");
 }
 
+// No Activate: the item has nothing to do on a left click but show its menu, and saying so
+// is what makes every host show it. sd-bus answers the call with UnknownMethod. KDE Plasma
+// 5.27 calls Activate on a left click and opens the menu only when the call fails, whatever
+// ItemIsMenu says; GNOME's AppIndicator opens the menu itself on a single click, calls
+// Activate on a double click and, answered UnknownMethod, stops waiting for double clicks
+// (another error would be logged as critical at every one; a newer extension also looks
+// the method up in the introspection before the first click); Xfce opens the menu of an
+// ItemIsMenu item and calls Activate only on a middle click where the user chose
+// "menu is primary".
 const sd_bus_vtable kItemVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -177,21 +186,14 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_PROPERTY("XAyatanaOrderingIndex", "u", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_METHOD_WITH_NAMES("ContextMenu", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
                              0),
-    // No Activate: the item has nothing to do on a left click but show its menu, and saying so
-    // is what makes every host show it. sd-bus answers the call with UnknownMethod. KDE Plasma
-    // 5.27 calls Activate on a left click and opens the menu only when the call fails, whatever
-    // ItemIsMenu says; GNOME's AppIndicator opens the menu itself on a single click, calls
-    // Activate on a double click and, answered UnknownMethod, stops waiting for double clicks
-    // (another error would be logged as critical at every one; a newer extension also looks
-    // the method up in the introspection before the first click); Xfce opens the menu of an
-    // ItemIsMenu item and calls Activate only on a middle click where the user chose
-    // "menu is primary".
     SD_BUS_METHOD_WITH_NAMES("SecondaryActivate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", ,
                              ignoreCall, 0),
     SD_BUS_METHOD_WITH_NAMES("Scroll", "is", SD_BUS_PARAM(delta) SD_BUS_PARAM(orientation), "", ,
                              ignoreCall, 0),
-    SD_BUS_SIGNAL("NewTitle", "", 0), SD_BUS_SIGNAL("NewIcon", "", 0),
-    SD_BUS_SIGNAL("NewAttentionIcon", "", 0), SD_BUS_SIGNAL("NewOverlayIcon", "", 0),
+    SD_BUS_SIGNAL("NewTitle", "", 0),
+    SD_BUS_SIGNAL("NewIcon", "", 0),
+    SD_BUS_SIGNAL("NewAttentionIcon", "", 0),
+    SD_BUS_SIGNAL("NewOverlayIcon", "", 0),
     SD_BUS_SIGNAL("NewToolTip", "", 0),
     SD_BUS_SIGNAL_WITH_NAMES("NewStatus", "s", SD_BUS_PARAM(status), 0),
     SD_BUS_SIGNAL_WITH_NAMES("XAyatanaNewLabel", "ss", SD_BUS_PARAM(label) SD_BUS_PARAM(guide), 0),
