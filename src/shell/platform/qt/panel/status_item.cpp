@@ -52,7 +52,10 @@ void QtStatusItem::setTitle(const std::vector<TitlePart>& parts) {
 void QtStatusItem::setTooltip(const std::string& tooltip) {
     // Shown with the countdown that follows in setCountdown, so that a render that changes both
     // tells hosts once.
-    tooltip_ = QString::fromStdString(tooltip);
+    QString text = QString::fromStdString(tooltip);
+    if (text == tooltip_) return;
+    tooltip_ = std::move(text);
+    toolTipStale_ = true;
 }
 
 void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
@@ -60,7 +63,11 @@ void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
     if (face != face_) {
         face_ = face;
         paintIcons();
+        toolTipStale_ = true;
     }
+    // The seconds between change nothing: nothing is built or compared for them.
+    if (!toolTipStale_) return;
+    toolTipStale_ = false;
     // Where no label is shown (Plasma, Xfce, XEmbed trays) the tooltip tells the time left too,
     // in the icon's own words: it changes with the minute the icon shows, not every second.
     sniToolTip_ = tooltip_;

@@ -83,6 +83,7 @@ private:
     QString label_;
     QString tooltip_;
     QString sniToolTip_;  // what hosts are shown: tooltip_, under the time left while counting
+    bool toolTipStale_ = true;  // tooltip_ or the face changed since sniToolTip_ was made
     IconKind titleKind_ = IconKind::Idle;
     IconFace face_;
     std::vector<QImage> iconImages_;
