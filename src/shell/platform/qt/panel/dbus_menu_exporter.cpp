@@ -21,10 +21,12 @@ QString dbusMenuLabel(const std::string& title) {
 namespace {
 
 constexpr const char* kInterface = "com.canonical.dbusmenu";
-// Every property an item may have; a host asking for others is answered without them.
+// Every property an item may have; a host asking for others is answered without them. No
+// "shortcut": hosts draw it beside the item, but none delivers the key to us (Plasma's
+// libdbusmenu-qt sets it on its own QAction, GNOME's AppIndicator never reads it), so a key
+// shown there would be a promise nothing keeps.
 constexpr const char* kPropertyNames[] = {
-    "visible",  "type",        "label",        "enabled",
-    "shortcut", "toggle-type", "toggle-state", "children-display"};
+    "visible", "type", "label", "enabled", "toggle-type", "toggle-state", "children-display"};
 // Hosts send one event at a time, or one per open submenu; a group beyond this is no host's.
 constexpr std::size_t kMaxEventsPerGroup = 64;
 // How many unknown ids AboutToShowGroup names back, however many it was given.
@@ -34,13 +36,6 @@ constexpr std::size_t kMaxIdErrors = 64;
 // items show one only while checked.
 bool checkable(const MenuItem& item) {
     return item.action == MenuAction::ToggleLogin || item.checked;
-}
-
-std::optional<QString> shortcutKey(const std::string& key) {
-    if (key.size() != 1) return std::nullopt;
-    const char c = key.front();
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return QString(QLatin1Char(c));
-    return std::nullopt;
 }
 
 }  // namespace
@@ -155,10 +150,6 @@ QVariantMap DBusMenuExporter::properties(int id) const {
     }
     props.insert(QStringLiteral("label"), dbusMenuLabel(item.title));
     props.insert(QStringLiteral("enabled"), item.enabled);
-    if (auto key = shortcutKey(item.key)) {
-        const DBusMenuShortcut shortcut{{QStringLiteral("Control"), *key}};
-        props.insert(QStringLiteral("shortcut"), QVariant::fromValue(shortcut));
-    }
     if (checkable(item)) {
         props.insert(QStringLiteral("toggle-type"), QStringLiteral("checkmark"));
         props.insert(QStringLiteral("toggle-state"), item.checked ? 1 : 0);

@@ -27,16 +27,18 @@ const QColor kBlue(0x1E, 0x88, 0xE5);
 // The disc behind the digits: dark enough for white digits, and a shape of its own on a light
 // panel; on a dark panel the coloured ring draws its edge.
 const QColor kDisc(0x26, 0x32, 0x38);
+// The ring is the icon's edge on any panel, black or white, so every colour it is drawn in has
+// a relative luminance between 0.1 and 0.3: a contrast of at least 3:1 with both (WCAG 2.1's
+// non-text contrast). Its track is a slate grey, lighter than the red of work and darker than
+// the green of a break, so that the elapsed part stands out by hue and by lightness; in the
+// last minute the minute counts in a dark amber (plain amber vanishes on a white panel).
+const QColor kTrackLight(0x78, 0x90, 0x9C);
+const QColor kTrackDark(0x54, 0x6E, 0x7A);
+const QColor kDarkAmber(0xC7, 0x7C, 0x00);
 const QColor kInk(0x12, 0x12, 0x12);  // outlines around the digits and the pause mark
 
 // The longest countdown told apart: 99 hours; anything longer reads as that.
 constexpr double kLongestSeconds = 99 * 3600.0;
-
-QColor mix(const QColor& a, const QColor& b, double t) {
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
-                            float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
 
 // The elapsed part of a phase as ring steps; 0 for lengths that make no sense.
 int ringSteps(double elapsedFraction) {
@@ -90,6 +92,31 @@ IconFace iconFace(IconKind titleKind, const std::optional<Countdown>& countdown)
         countdown->leftSeconds > kLongestSeconds ? countdown->leftSeconds : double(minutes) * 60.0;
     face.ring = ringSteps(1.0 - shownLeft / phase);
     return face;
+}
+
+QString faceInWords(const IconFace& face) {
+    switch (face.kind) {
+        case IconKind::Countdown:
+            break;
+        case IconKind::Finished:
+            return QStringLiteral("Время задачи вышло");
+        case IconKind::Login:
+            return QStringLiteral("Ждёт подтверждения входа на сайте ORVELA");
+        case IconKind::Problem:
+            return QStringLiteral("Нет подключения к ORVELA");
+        case IconKind::Event:
+            return QStringLiteral("Событие календаря");
+        case IconKind::Idle:
+            return QStringLiteral("Таймер не запущен");
+    }
+    QString words = face.rest ? QStringLiteral("Отдых") : QStringLiteral("Работа");
+    if (face.paused) words += QStringLiteral(" на паузе");
+    words += QStringLiteral(", осталось ");
+    const QString text = QString::fromStdString(face.text);
+    if (face.seconds) return words + QStringLiteral("меньше минуты");
+    // "2ч": the hours, rounded up as the icon shows them.
+    if (text.endsWith(QStringLiteral("ч"))) return words + text.chopped(1) + QStringLiteral(" ч");
+    return words + text + QStringLiteral(" мин");
 }
 
 namespace {
@@ -187,8 +214,8 @@ void paintCountdown(QPainter& p, const IconFace& face, qreal size) {
     // In the last minute the disc takes the phase colour and the ring counts the minute in
     // amber: a glance tells seconds from minutes. The ring is filled, not stroked (the track's
     // disc, the elapsed part as a pie over it, the inner disc on top): stroking cost more.
-    const QColor track = face.seconds ? phase.darker(180) : mix(kDisc, phase, 0.35);
-    const QColor done = face.seconds ? kAmber : phase;
+    const QColor track = face.seconds || face.rest ? kTrackDark : kTrackLight;
+    const QColor done = face.seconds ? kDarkAmber : phase;
     p.setPen(Qt::NoPen);
     p.setBrush(track);
     p.drawEllipse(whole);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,11 @@ IconKind titleKind(const std::vector<TitlePart>& parts);
 // The face for the title's state and the countdown the core gave (which wins when present).
 // Any numbers are bounded here: not finite, negative or huge values never reach an integer.
 IconFace iconFace(IconKind titleKind, const std::optional<Countdown>& countdown);
+
+// What the face shows, in words: the phase and the time left ("Работа, осталось 23 мин"), or the
+// state. As coarse as the icon (the minute it shows, "меньше минуты" in the last one), so that
+// it changes with the icon and never more often.
+QString faceInWords(const IconFace& face);
 
 // A square image of `size` pixels, transparent around the icon. Paints into a QImage only, so
 // it works without a display (offscreen, tests).

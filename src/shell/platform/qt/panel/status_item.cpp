@@ -16,7 +16,7 @@ namespace orvela::qt {
 QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
-        bus_.get(), menuPath, [this] { return buildMenu(); },
+        bus_.get(), menuPath, [this] { return withoutSubmenus(buildMenu()); },
         [this](const MenuItem& item) { deliver(item); }, this);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
 
@@ -51,24 +51,37 @@ void QtStatusItem::setTitle(const std::vector<TitlePart>& parts) {
 }
 
 void QtStatusItem::setTooltip(const std::string& tooltip) {
-    const QString text = QString::fromStdString(tooltip);
+    // Shown with the countdown that follows in setCountdown, so that a render that changes both
+    // tells hosts once.
+    QString text = QString::fromStdString(tooltip);
     if (text == tooltip_) return;
-    tooltip_ = text;
-    sni_->setToolTipText(tooltip_);
-    updateTrayToolTip();
+    tooltip_ = std::move(text);
+    toolTipStale_ = true;
 }
 
 void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
     const IconFace face = orvela::qt::iconFace(titleKind_, countdown);
-    if (face == face_) return;
-    face_ = face;
-    paintIcons();
+    if (face != face_) {
+        face_ = face;
+        paintIcons();
+        toolTipStale_ = true;
+    }
+    // The seconds between change nothing: nothing is built or compared for them.
+    if (!toolTipStale_) return;
+    toolTipStale_ = false;
+    // Where no label is shown (Plasma, Xfce, XEmbed trays) the tooltip tells the time left too,
+    // in the icon's own words: it changes with the minute the icon shows, not every second.
+    sniToolTip_ = tooltip_;
+    if (face_.kind == IconKind::Countdown)
+        sniToolTip_ = faceInWords(face_) + (tooltip_.isEmpty() ? QString() : "\n" + tooltip_);
+    sni_->setToolTipText(sniToolTip_);
+    updateTrayToolTip();
 }
 
 void QtStatusItem::paintIcons() {
     iconImages_.clear();
     for (int size : kIconSizes) iconImages_.push_back(paintIcon(face_, size));
-    sni_->setIcons(QList<QImage>(iconImages_.begin(), iconImages_.end()));
+    sni_->setIcons(QList<QImage>(iconImages_.begin(), iconImages_.end()), faceInWords(face_));
     updateTrayIcon();
 }
 
@@ -90,6 +103,34 @@ void QtStatusItem::middleClicked() {
             if (middleClick_) middleClick_();
         },
         Qt::QueuedConnection);
+}
+
+std::vector<MenuItem> withoutSubmenus(std::vector<MenuItem> items) {
+    std::vector<MenuItem> flat;
+    const auto line = [&flat](MenuItem::Kind kind, const std::string& title) {
+        flat.emplace_back().kind = kind;
+        flat.back().title = title;
+    };
+    const auto separate = [&] {
+        if (!flat.empty() && flat.back().kind != MenuItem::Kind::Separator)
+            line(MenuItem::Kind::Separator, {});
+    };
+    bool afterSection = false;
+    for (MenuItem& item : items) {
+        if (!item.submenu) {
+            // A section ends at the next separator, or one is put in.
+            if (afterSection && item.kind != MenuItem::Kind::Separator) separate();
+            afterSection = false;
+            flat.push_back(std::move(item));
+            continue;
+        }
+        separate();
+        line(MenuItem::Kind::SectionHeader, item.title);
+        for (MenuItem& inner : withoutSubmenus(std::move(*item.submenu)))
+            flat.push_back(std::move(inner));
+        afterSection = true;
+    }
+    return flat;
 }
 
 std::vector<MenuItem> QtStatusItem::buildMenu() {
@@ -142,8 +183,10 @@ void QtStatusItem::updateTrayIcon() {
 
 void QtStatusItem::updateTrayToolTip() {
     if (!tray_) return;
-    tray_->setToolTip(
-        plainToolTip(tooltip_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + tooltip_));
+    // An XEmbed tray shows the title nowhere else: it goes first, over what hosts are shown.
+    const QString tip =
+        plainToolTip(sniToolTip_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + sniToolTip_);
+    if (tip != tray_->toolTip()) tray_->setToolTip(tip);
 }
 
 }  // namespace orvela::qt

@@ -29,6 +29,14 @@ class DBusMenuExporter;
 class MainLoopBus;
 class StatusNotifierItem;
 
+// `items` with each sub-menu laid out in place: a section headed by the sub-menu's title, its
+// lines in their order, separators around it. KDE Plasma 5.27 opens a tray menu's sub-menus to
+// the right and never flips them, so with the tray in its usual place (the bottom right corner)
+// "Настройки" opened off the screen and its lines could not be reached. GNOME's AppIndicator shows
+// sub-menus folded inside the menu and Xfce flips them, so one flat menu serves every host of the
+// exported menu; the XEmbed tray's own QMenu keeps them (Qt flips them at the screen's edge).
+std::vector<MenuItem> withoutSubmenus(std::vector<MenuItem> items);
+
 class QtStatusItem : public QObject, public orvela::StatusItem {
     Q_OBJECT
 
@@ -40,8 +48,10 @@ public:
 
     bool hasButton() const override { return true; }
     void setTitle(const std::vector<TitlePart>& parts) override;
+    // Kept until setCountdown, which shows it with the time left.
     void setTooltip(const std::string& tooltip) override;
-    // Repaints the icon only when what it shows changed: once a minute while a phase runs.
+    // Repaints the icon only when what it shows changed: once a minute while a phase runs; the
+    // tooltip (the time left in words over the core's tooltip) follows the icon.
     void setCountdown(const std::optional<Countdown>& countdown) override;
     void setMenuDelegate(MenuDelegate* delegate) override;
     // From the item's SecondaryActivate and the tray's middle button.
@@ -80,6 +90,8 @@ private:
     bool fallback_ = false;
     QString label_;
     QString tooltip_;
+    QString sniToolTip_;  // what hosts are shown: tooltip_, under the time left while counting
+    bool toolTipStale_ = true;  // tooltip_ or the face changed since sniToolTip_ was made
     IconKind titleKind_ = IconKind::Idle;
     IconFace face_;
     std::vector<QImage> iconImages_;

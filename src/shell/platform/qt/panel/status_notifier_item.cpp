@@ -140,7 +140,14 @@ int getLabel(sd_bus*, const char*, const char*, const char* property, sd_bus_mes
     return sd_bus_message_append(reply, "s", text.toUtf8().constData());
 }
 
-// The menu does all the work (ItemIsMenu); clicks and scrolls change nothing.
+int getAccessibleDesc(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
+                      void* self, sd_bus_error*) {
+    // The attention icon is never shown (the status stays Active): both describe the one icon.
+    return sd_bus_message_append(reply, "s",
+                                 itemOf(self)->accessibleDescription().toUtf8().constData());
+}
+
+// The menu does all the work (ItemIsMenu): a ContextMenu request or a scroll changes nothing.
 int ignoreCall(sd_bus_message* call, void*, sd_bus_error*) {
     return sd_bus_reply_method_return(call, "");
 }
@@ -153,6 +160,15 @@ int secondaryActivate(sd_bus_message* call, void* self, sd_bus_error*) {
     return r;
 }
 
+// No Activate: the item has nothing to do on a left click but show its menu, and saying so
+// is what makes every host show it. sd-bus answers the call with UnknownMethod. KDE Plasma
+// 5.27 calls Activate on a left click and opens the menu only when the call fails, whatever
+// ItemIsMenu says; GNOME's AppIndicator opens the menu itself on a single click, calls
+// Activate on a double click and, answered UnknownMethod, stops waiting for double clicks
+// (another error would be logged as critical at every one; a newer extension also looks
+// the method up in the introspection before the first click); Xfce opens the menu of an
+// ItemIsMenu item and calls Activate only on a middle click where the user chose
+// "menu is primary".
 const sd_bus_vtable kItemVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -163,6 +179,8 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_PROPERTY("IconThemePath", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconPixmap", "a(iiay)", getIconPixmap, 0, 0),
+    SD_BUS_PROPERTY("IconAccessibleDesc", "s", getAccessibleDesc, 0, 0),
+    SD_BUS_PROPERTY("AttentionAccessibleDesc", "s", getAccessibleDesc, 0, 0),
     SD_BUS_PROPERTY("OverlayIconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("OverlayIconPixmap", "a(iiay)", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("AttentionIconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -175,8 +193,6 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_PROPERTY("XAyatanaLabelGuide", "s", getLabel, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("XAyatanaOrderingIndex", "u", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_METHOD_WITH_NAMES("ContextMenu", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
-                             0),
-    SD_BUS_METHOD_WITH_NAMES("Activate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", , ignoreCall,
                              0),
     SD_BUS_METHOD_WITH_NAMES("SecondaryActivate", "ii", SD_BUS_PARAM(x) SD_BUS_PARAM(y), "", ,
                              secondaryActivate, 0),
@@ -378,9 +394,9 @@ void StatusNotifierItem::setRegistered(bool registered) {
 }
 
 SniToolTip StatusNotifierItem::toolTip() const {
-    // The tooltip's own text (the task's full title, the event with its time and place), first
-    // line as the title: it changes with the state, never with the ticking label, so hosts are
-    // not sent NewToolTip every second. The label is next to the icon, and the icon counts.
+    // The tooltip's own text (the time left in words over the task's full title, the event with
+    // its time and place), first line as the title: it changes with the state and the minute the
+    // icon shows, never with the ticking label, so hosts are not sent NewToolTip every second.
     const qsizetype feed = toolTipText_.indexOf(QLatin1Char('\n'));
     if (feed < 0) return SniToolTip{QString(), {}, toolTipText_, QString()};
     return SniToolTip{QString(), {}, toolTipText_.left(feed), toolTipText_.mid(feed + 1)};
@@ -420,15 +436,20 @@ void StatusNotifierItem::setToolTipText(const QString& text) {
     if (shown()) emitSignal("NewToolTip");
 }
 
-void StatusNotifierItem::setIcons(const QList<QImage>& images) {
+void StatusNotifierItem::setIcons(const QList<QImage>& images, const QString& description) {
     SniIconList icons;
     for (const QImage& image : images) icons.push_back(sniIconFrom(image));
     const auto same = [](const SniIcon& a, const SniIcon& b) {
         return a.width == b.width && a.height == b.height && a.bytes == b.bytes;
     };
     // A repaint that draws the same pixels (a new state with the same face) is no news to hosts.
-    if (std::equal(icons.begin(), icons.end(), icons_.begin(), icons_.end(), same)) return;
+    // The description is read again with the icon (GNOME's AppIndicator refreshes it on
+    // NewIcon), so it needs no signal of its own.
+    if (std::equal(icons.begin(), icons.end(), icons_.begin(), icons_.end(), same) &&
+        description == accessibleDescription_)
+        return;
     icons_ = std::move(icons);
+    accessibleDescription_ = description;
     if (shown()) emitSignal("NewIcon");
 }
 

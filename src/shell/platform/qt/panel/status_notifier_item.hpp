@@ -76,9 +76,12 @@ public:
     // Each tells hosts only of a real change, by the one signal that names what changed.
     void setLabel(const QString& label);
     void setToolTipText(const QString& text);
-    void setIcons(const QList<QImage>& images);
+    // The icon and what it shows in words, for screen readers and GNOME's AppIndicator, which
+    // reads IconAccessibleDesc at each icon change: both go out with one NewIcon.
+    void setIcons(const QList<QImage>& images, const QString& description);
 
     const SniIconList& iconPixmap() const { return icons_; }
+    const QString& accessibleDescription() const { return accessibleDescription_; }
     SniToolTip toolTip() const;
     const QString& label() const { return label_; }
     static QString labelGuide();
@@ -126,6 +129,7 @@ private:
     QString label_;
     QString toolTipText_;
     SniIconList icons_;
+    QString accessibleDescription_;
 };
 
 }  // namespace orvela::qt

@@ -1,7 +1,6 @@
 #include "tray_menu.hpp"
 
 #include <QAction>
-#include <QKeySequence>
 #include <QMenu>
 #include <QString>
 #include <QTextDocument>
@@ -13,14 +12,6 @@ namespace {
 // '&' marks a mnemonic in Qt; titles (agenda events, tasks) are shown as they are.
 QString menuText(const std::string& title) {
     return QString::fromStdString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-std::optional<QKeySequence> shortcutFor(const std::string& key) {
-    if (key.size() != 1) return std::nullopt;
-    const char c = key.front();
-    if (c >= 'a' && c <= 'z') return QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_A + (c - 'a')));
-    if (c >= '0' && c <= '9') return QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + (c - '0')));
-    return std::nullopt;
 }
 
 }  // namespace
@@ -64,7 +55,9 @@ void fillMenu(QMenu* menu, const std::vector<MenuItem>& items,
         action->setEnabled(item.enabled);
         if (!item.tooltip.empty())
             action->setToolTip(plainToolTip(QString::fromStdString(item.tooltip)));
-        if (auto shortcut = shortcutFor(item.key)) action->setShortcut(*shortcut);
+        // No key beside the item: Qt delivers none to an open context menu (a shortcut of an
+        // action in a QMenu counts only through a menu bar holding that menu), so Ctrl+Q
+        // would be shown there and do nothing, as it does in Plasma's copy of our menu.
         if (item.action == MenuAction::ToggleLogin || item.checked) {
             action->setCheckable(true);
             action->setChecked(item.checked);
