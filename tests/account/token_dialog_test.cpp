@@ -16,8 +16,9 @@ Texts shown(const FakePlatform& fake) {  // "dialog"/"prompt", message, "!" for 
     return out;
 }
 
-// The dialog starts with a token-shaped clipboard, trimmed; an empty entry comes straight back
-// with a warning; the settings button opens the page and brings the dialog back a second later.
+// The dialog starts with a token-shaped clipboard, trimmed, and takes one arriving later by the
+// same rule; an empty entry comes straight back with a warning; the settings button opens the
+// page and brings the dialog back a second later, by itself and beside the page.
 TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     AppHarness h;
     h.fake.alertAnswers = {{0, ""}, {1, ""}, {0, " "}, {1, ""}};
@@ -36,6 +37,8 @@ TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
               "можно там же, в настройках.");
     EXPECT_EQ(dialog.buttons, (Texts{"Подключить", "Открыть настройки ORVELA", "Позже"}));
     EXPECT_EQ(dialog.field->placeholder + " " + dialog.field->text, "orvela_… orvela_abc");
+    EXPECT_EQ(dialog.field->fromClipboard("\n orvela_late "), "orvela_late");
+    EXPECT_EQ(dialog.field->fromClipboard("ORVELA_late"), std::nullopt);
     Texts expected = {"prompt: " + kConnect + " !", "prompt: " + kConnect + " !",
                       "dialog: " + kConnect, "dialog: Вставьте токен !",
                       "prompt: " + kConnect + " !"};
@@ -47,6 +50,12 @@ TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     expected.push_back("dialog: " + kConnect);
     EXPECT_EQ(shown(h.fake), expected);
     EXPECT_EQ(h.fake.alerts.back().field->text, "");
+    // (requested, beside the page) of each: only the dialog that came back opened by itself.
+    std::vector<std::pair<bool, bool>> how;
+    for (const Alert& a : h.fake.alerts) how.emplace_back(!a.unrequested, a.withoutFocus);
+    std::vector<std::pair<bool, bool>> expectedHow(5, {true, false});
+    expectedHow.emplace_back(false, true);
+    EXPECT_EQ(how, expectedHow);
 }
 
 // Every entry that can be sent goes through the service before it is stored; each failure
@@ -93,8 +102,8 @@ TEST(Disconnect, ConfirmedRemovesTheTokenAndResetsTheAccountOnly) {
         h.app->disconnect();
         const Alert& alert = h.fake.alerts.at(0);
         EXPECT_EQ(alert.message + " " + alert.informative,
-                  "Отключить ORVELA? Токен будет удалён с этого Mac. На сайте он останется — "
-                  "отзовите его в настройках, если больше не нужен.");
+                  "Отключить ORVELA? Токен будет удалён с этого компьютера. На сайте он "
+                  "останется — отзовите его в настройках, если больше не нужен.");
         EXPECT_EQ(alert.buttons, (Texts{"Отключить", "Отмена"}));
         EXPECT_EQ(std::filesystem::exists(h.home.tokenPath()), !confirm);
         EXPECT_EQ(h.app->token.has_value() + h.app->state.has_value(), confirm ? 0 : 2);
