@@ -87,6 +87,9 @@ public:
 signals:
     // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
+    // The host's ProvideXdgActivationToken, sent just before the click it is for, as it came:
+    // the receiver checks it.
+    void activationTokenProvided(const QByteArray& token);
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
