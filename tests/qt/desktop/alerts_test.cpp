@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -32,10 +34,13 @@ Act click(const char* title) {
     };
 }
 
-Act press(Qt::Key key) {
-    return [key](QMessageBox& box) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(box.focusWidget() ? box.focusWidget() : &box, &event);
+Act press(Qt::Key key, bool autoRepeat = false) {
+    return [key, autoRepeat](QMessageBox& box) {
+        QWidget* target = box.focusWidget() ? box.focusWidget() : &box;
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+            QApplication::sendEvent(target, &event);
+        }
     };
 }
 
@@ -75,6 +80,70 @@ TEST(Alerts, TheTokenDialogHasAFocusedMaskedField) {
     const AlertAnswer answer = runMessageBox(alert);
     EXPECT_EQ(std::pair(answer.button, answer.fieldText),
               std::pair(1, std::string("orvela_typed")));
+}
+
+// An alert that opened by itself: Return, Enter and Space (on the focused default button) do
+// nothing in its first second, nor does a held key's repeat later; a click acts at once, and
+// after that second Return presses the default.
+TEST(Alerts, AnUnrequestedAlertHoldsBackTheKeysThatPressAButtonForASecond) {
+    Alert alert;
+    alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
+    alert.unrequested = true;
+    whenOpen([](QMessageBox& box) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) press(key)(box);
+        EXPECT_TRUE(box.isVisible()) << "a key pressed a button at once";
+        QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
+            press(Qt::Key_Return, true)(box);
+            EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
+            press(Qt::Key_Return)(box);
+        });
+    });
+    QElapsedTimer shown;
+    shown.start();
+    EXPECT_EQ(runMessageBox(alert).button, 0);
+    EXPECT_GE(shown.elapsed(), kAlertKeyGuardMs);
+    whenOpen(click("Вставить токен вручную…"));
+    EXPECT_EQ(runMessageBox(alert).button, 1);
+    alert.unrequested = false;  // one the user asked for: Return at once
+    whenOpen(press(Qt::Key_Return));
+    EXPECT_EQ(runMessageBox(alert).button, 0);
+}
+
+// The empty field takes a token from the clipboard when the box gets the keyboard and whenever
+// the clipboard changes, by the core's rule, and never replaces what the field holds. The
+// dialog beside the browser shows without activating.
+TEST(Alerts, AnEmptyFieldTakesATokenFromTheClipboardOnFocusAndOnChange) {
+    Alert alert;
+    alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
+    alert.field =
+        SecureField{"orvela_…", "", [](const std::string& text) {
+                        return text.starts_with("orvela_") ? std::optional(text) : std::nullopt;
+                    }};
+    alert.withoutFocus = true;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText("orvela_there");
+    whenOpen([clipboard](QMessageBox& box) {
+        EXPECT_TRUE(box.testAttribute(Qt::WA_ShowWithoutActivating));
+        auto* field = box.findChild<QLineEdit*>(kAlertFieldName);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text(), "orvela_there");
+        field->clear();
+        QEvent activated(QEvent::WindowActivate);
+        QApplication::sendEvent(&box, &activated);
+        EXPECT_EQ(field->text(), "orvela_there") << "not read on focus";
+        field->clear();
+        // What arrives on the clipboard, and what the field holds after it.
+        for (const auto& [copied, held] :
+             std::vector<std::pair<QString, QString>>{{"a note", ""},
+                                                      {"orvela_copied", "orvela_copied"},
+                                                      {"orvela_2", "orvela_copied"}}) {
+            clipboard->setText(copied);
+            EXPECT_EQ(field->text(), held) << copied.toStdString();
+        }
+        click("Подключить")(box);
+    });
+    EXPECT_EQ(runMessageBox(alert).fieldText, "orvela_copied");
+    clipboard->clear();
 }
 
 }  // namespace
