@@ -138,7 +138,9 @@ TEST(WakeWatcher, AWallClockLeapOrLogindsResumeIsOneWake) {
 // once, within its lifetime, and a newer click's token (even a bad one) replaces it.
 TEST(ActivationTokens, KeepsAUsableTokenOnceAndBriefly) {
     double now = 100;
-    ActivationTokens tokens([&now] { return now; });
+    std::vector<std::string> dropped;
+    ActivationTokens tokens([&now] { return now; },
+                            [&dropped](const std::string& token) { dropped.push_back(token); });
     const std::string gnome = "gnome-shell/orvela-timer/2361-3-host_TIME1234";
     // Sent, seconds until taken, what the first and the second take give.
     for (const auto& [sent, after, first] :
@@ -151,12 +153,16 @@ TEST(ActivationTokens, KeepsAUsableTokenOnceAndBriefly) {
              {"bad\xff", 0, ""},
              {std::string(ActivationTokens::kMaxBytes, 'x'), 0, std::string(1024, 'x')},
              {std::string(ActivationTokens::kMaxBytes + 1, 'x'), 0, ""}}) {
-        tokens.provide("an earlier click's");
+        tokens.provide("earlier-click");
         tokens.provide(sent);
         now += after;
         EXPECT_EQ(tokens.take().value_or(""), first) << sent.substr(0, 30);
         EXPECT_EQ(tokens.take(), std::nullopt) << "given twice";
     }
+    // Each token not taken is dropped unused (its startup ended): replaced, or too late.
+    std::vector<std::string> unused(8, "earlier-click");
+    unused.insert(unused.begin() + 3, "late");
+    EXPECT_EQ(dropped, unused);
 }
 
 // Over the bus, as GNOME's extension sends it: the browser started for the click gets the

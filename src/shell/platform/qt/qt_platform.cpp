@@ -52,7 +52,8 @@ QtPlatform::QtPlatform()
       sounds_(std::make_unique<EventSounds>()),
       wake_(std::make_unique<WakeWatcher>([this] { return wallClockMs() / 1000.0; },
                                           [this] { return monotonicSeconds(); })),
-      tokens_(std::make_unique<ActivationTokens>([this] { return monotonicSeconds(); })) {
+      tokens_(std::make_unique<ActivationTokens>([this] { return monotonicSeconds(); },
+                                                 completeStartup)) {
     trustAuthoritiesFromEnvironment();
     // An installed bundle keeps its menu entry, icon and login entry pointing at itself; a
     // failure is worth one log line and never stops the app.
@@ -115,6 +116,9 @@ StatusItem* QtPlatform::createStatusItem() {
                              [this](const QByteArray& token) {
                                  tokens_->provide(std::string_view(token.constData(),
                                                                    std::size_t(token.size())));
+                                 // A click whose action opened nothing: its startup ends.
+                                 runAfter(ActivationTokens::kLifetimeSeconds + 0.1,
+                                          [this] { tokens_->expire(); });
                              });
         presence_->start();
     }
@@ -127,9 +131,11 @@ void QtPlatform::activateApp() {
     // activation of the click that asked for it.
     QWidget* open = QApplication::activeModalWidget();
     if (!open) return;
-    const ActivationEnvironment activation(tokens_->take());
+    const std::optional<std::string> token = tokens_->take();
+    const ActivationEnvironment activation(token);
     open->raise();
     open->activateWindow();
+    if (token) completeStartup(*token);
 }
 
 AlertAnswer QtPlatform::runAlert(const Alert& alert) {

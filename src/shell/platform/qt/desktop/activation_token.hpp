@@ -18,10 +18,14 @@ class ActivationTokens {
 public:
     // Longer than any desktop's token (GNOME's startup ids and KWin's are well under 200 bytes).
     static constexpr std::size_t kMaxBytes = 1024;
-    static constexpr double kLifetimeSeconds = 5;
+    // The click's own action takes it on the next turn of the loop; an unused token keeps the
+    // desktop's busy cursor turning until it is ended, so it does not wait long.
+    static constexpr double kLifetimeSeconds = 1;
 
-    // `monotonicSeconds` reads a clock that never jumps.
-    explicit ActivationTokens(std::function<double()> monotonicSeconds);
+    // `monotonicSeconds` reads a clock that never jumps; `dropped` is told of each token that
+    // went unused (replaced, or past its lifetime), so that its startup can be ended.
+    explicit ActivationTokens(std::function<double()> monotonicSeconds,
+                              std::function<void(const std::string&)> dropped = {});
 
     // Replaces the kept token. Text that is no token (empty, too long, not UTF-8, with white
     // space or control characters: it goes into child processes' environments) is ignored, and
@@ -29,14 +33,24 @@ public:
     void provide(std::string_view token);
     // The kept token, once; nothing once taken or past its lifetime.
     std::optional<std::string> take();
+    // Drops the kept token if its lifetime is over (the owner asks when it may be).
+    void expire();
 
     static bool acceptable(std::string_view token);
 
 private:
+    void drop();
+
     std::function<double()> clock_;
+    std::function<void(const std::string&)> dropped_;
     std::optional<std::string> token_;
     double providedAt_ = 0;
 };
+
+// Ends the startup a token stands for where the desktop shows one (X11's startup notification:
+// the busy cursor stops); nothing elsewhere. For a token nothing will use, or one that activated
+// a window that shows no startup id.
+void completeStartup(const std::string& token);
 
 // For the life of the object: XDG_ACTIVATION_TOKEN (Wayland's xdg-activation, read by Qt's
 // Wayland platform when a window asks to be activated, and by programs started now) and, on

@@ -148,6 +148,8 @@ AlertAnswer runMessageBox(const Alert& alert, const std::optional<std::string>& 
         box.show();
         box.raise();
         box.activateWindow();
+        // Shown: what the click started is there (X11 shows a busy cursor until told).
+        if (activationToken) completeStartup(*activationToken);
     }
     fill();
     box.exec();
