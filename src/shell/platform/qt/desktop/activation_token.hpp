@@ -18,9 +18,10 @@ class ActivationTokens {
 public:
     // Longer than any desktop's token (GNOME's startup ids and KWin's are well under 200 bytes).
     static constexpr std::size_t kMaxBytes = 1024;
-    // The click's own action takes it on the next turn of the loop; an unused token keeps the
-    // desktop's busy cursor turning until it is ended, so it does not wait long.
-    static constexpr double kLifetimeSeconds = 1;
+    // The click's own action takes it on the next turn of the loop, milliseconds later; an
+    // unused token keeps the desktop's busy cursor turning until it is ended (GNOME gives up
+    // after 15 s), so it does not wait long.
+    static constexpr double kLifetimeSeconds = 0.5;
 
     // `monotonicSeconds` reads a clock that never jumps; `dropped` is told of each token that
     // went unused (replaced, or past its lifetime), so that its startup can be ended.
