@@ -111,14 +111,18 @@ StatusItem* QtPlatform::createStatusItem() {
             std::make_unique<PanelPresence>(bus, xembedTrayPresent, PanelPresence::Timing{});
         gnome_ = std::make_unique<GnomeExtensions>(bus);
         noPlace_ = std::make_unique<NoPlaceNotice>(bus, presence_.get(), gnome_.get());
+        // One timer however often a peer calls: a click whose action opened nothing has its
+        // startup ended once the token's life is over.
+        auto* expiry = new QTimer(&context_);
+        expiry->setSingleShot(true);
+        expiry->setInterval(timerInterval(ActivationTokens::kLifetimeSeconds + 0.1));
+        QObject::connect(expiry, &QTimer::timeout, &context_, [this] { tokens_->expire(); });
         if (StatusNotifierItem* sni = statusItem_->notifierItem())
             QObject::connect(sni, &StatusNotifierItem::activationTokenProvided, &context_,
-                             [this](const QByteArray& token) {
+                             [this, expiry](const QByteArray& token) {
                                  tokens_->provide(std::string_view(token.constData(),
                                                                    std::size_t(token.size())));
-                                 // A click whose action opened nothing: its startup ends.
-                                 runAfter(ActivationTokens::kLifetimeSeconds + 0.1,
-                                          [this] { tokens_->expire(); });
+                                 expiry->start();
                              });
         presence_->start();
     }
