@@ -153,13 +153,17 @@ void App::cancelLogin() {
 }
 
 void App::loginFailed(const std::string& message) {
+    if (waitForOpenAlert([message](App& app) { app.loginFailed(message); })) return;
     platform_.activateApp();
     Alert alert;
     alert.message = message;
     alert.style = AlertStyle::Warning;
     alert.buttons = {"Попробовать снова", "Позже"};
+    // It comes with the service's answer, whenever that arrives: the user may be typing
+    // elsewhere by then.
+    alert.unrequested = true;
     // Trying again goes back to the prompt, so the user may pick the pasted token instead.
-    if (platform_.runAlert(alert).button == 0) connect();
+    if (runAlert(alert).button == 0) connect(true);
 }
 
 void App::connected(const std::string& newToken) {
@@ -179,7 +183,7 @@ void App::connected(const std::string& newToken) {
         return;
     }
     platform_.postNotification(Notification{"orvela-connected", "ORVELA подключён",
-                                            "Таймер и повестка — в строке меню", std::nullopt});
+                                            "Таймер и повестка — на панели", std::nullopt});
 }
 
 }  // namespace orvela

@@ -44,18 +44,31 @@ std::string clipboardToken(const std::optional<std::string>& clipboard) {
     return *text;
 }
 
+// The same rule for a clipboard the desktop shows the dialog only once it is open.
+std::optional<std::string> clipboardFill(const std::string& clipboard) {
+    std::string token = clipboardToken(clipboard);
+    if (token.empty()) return std::nullopt;
+    return token;
+}
+
 }  // namespace
 
 void App::connect() {
+    connect(true);
+}
+
+void App::connect(bool requested) {
+    if (waitForOpenAlert([requested](App& app) { app.connect(requested); })) return;
     platform_.activateApp();
     Alert alert;
+    alert.unrequested = !requested;
     alert.message = kConnectTitle;
     alert.informative =
         "Откроется сайт ORVELA с кодом — проверьте, что он совпадает с кодом в меню приложения, "
         "и нажмите «Подключить». Если вы не вошли на сайт, сначала войдите.";
     alert.style = AlertStyle::Warning;
     alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
-    switch (platform_.runAlert(alert).button) {
+    switch (runAlert(alert).button) {
         case 0:
             startDeviceLogin();
             break;
@@ -72,6 +85,14 @@ void App::askToken() {
 }
 
 void App::askToken(const std::optional<std::string>& error) {
+    askToken(error, true, false);
+}
+
+void App::askToken(const std::optional<std::string>& error, bool requested, bool besideBrowser) {
+    if (waitForOpenAlert([error, requested, besideBrowser](App& app) {
+            app.askToken(error, requested, besideBrowser);
+        }))
+        return;
     std::optional<std::string> message = error;
     // An empty entry brings the dialog straight back; looping here rather than recursing keeps
     // the stack flat however often that happens.
@@ -81,9 +102,15 @@ void App::askToken(const std::optional<std::string>& error) {
         alert.message = message.value_or(kConnectTitle);
         alert.informative = kTokenHowTo;
         alert.style = message ? AlertStyle::Warning : AlertStyle::Informational;
-        alert.field = SecureField{"orvela_…", clipboardToken(platform_.clipboardText())};
+        alert.field =
+            SecureField{"orvela_…", clipboardToken(platform_.clipboardText()), clipboardFill};
         alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
-        const AlertAnswer answer = platform_.runAlert(alert);
+        alert.unrequested = !requested;
+        alert.withoutFocus = besideBrowser;
+        const AlertAnswer answer = runAlert(alert);
+        // Whatever comes next follows the user's own press of a button.
+        requested = true;
+        besideBrowser = false;
         switch (answer.button) {
             case 0:
                 // Any non-empty text that can be sent goes to the service, which alone knows
@@ -101,9 +128,10 @@ void App::askToken(const std::optional<std::string>& error) {
                 continue;
             case 1:
                 openToken();
-                // Back by the time the user returns from the browser with a fresh token.
+                // Back by the time the user returns from the browser with a fresh token, beside
+                // the page rather than over it: the user is reading there, and may be typing.
                 platform_.runAfter(1.0, [] {
-                    if (App::shared) App::shared->askToken(std::nullopt);
+                    if (App::shared) App::shared->askToken(std::nullopt, false, true);
                 });
                 return;
             default:
@@ -133,15 +161,17 @@ void App::verifyAndSave(const std::string& candidate) {
     }
     // One authenticated read of the timer tells whether the service takes the token; the body
     // does not matter, only the status.
+    // The answer may take a while (up to the request's timeout): the dialog that comes back
+    // with it opens by itself.
     request("/api/ext/pomodoro", "GET", candidate,
             [this, candidate](int status, const std::optional<Reply>&) {
                 if (status == kOk) {
                     if (auto failure = useNewToken(candidate))
-                        askToken(kConnectSaveFailed + *failure);
+                        askToken(kConnectSaveFailed + *failure, false, false);
                 } else if (status == kUnauthorized) {
-                    askToken(kTokenRefused);
+                    askToken(kTokenRefused, false, false);
                 } else {
-                    askToken(kConnectNoConnection);
+                    askToken(kConnectNoConnection, false, false);
                 }
             });
 }
@@ -150,12 +180,12 @@ void App::disconnect() {
     Alert alert;
     alert.message = "Отключить ORVELA?";
     alert.informative =
-        "Токен будет удалён с этого Mac. На сайте он останется — отзовите его в настройках, "
-        "если больше не нужен.";
+        "Токен будет удалён с этого компьютера. На сайте он останется — отзовите его в "
+        "настройках, если больше не нужен.";
     alert.style = AlertStyle::Warning;
     alert.buttons = {"Отключить", "Отмена"};
     platform_.activateApp();
-    if (platform_.runAlert(alert).button != 0) return;
+    if (runAlert(alert).button != 0) return;
 
     // The service is not told: the token stays valid there until revoked on the site.
     removeTokenFile(tokenPath);

@@ -51,10 +51,13 @@ void App::notify(const std::string& title, const std::string& body) {
 }
 
 void App::notice(const std::string& title, const std::string& text) {
+    if (waitForOpenAlert([title, text](App& app) { app.notice(title, text); })) return;
     platform_.activateApp();
     // These alerts report outcomes ("up to date", "could not check"), not dangers, so they
     // carry the information icon rather than a warning sign.
-    platform_.runAlert(Alert{title, text, AlertStyle::Informational, {"OK"}, std::nullopt});
+    Alert alert{title, text, AlertStyle::Informational, {"OK"}, std::nullopt};
+    alert.unrequested = true;  // each comes after a wait for the service or a helper
+    runAlert(alert);
 }
 
 }  // namespace orvela

@@ -74,7 +74,7 @@ void App::applicationDidFinishLaunching() {
     // Without a token, offer to connect once the status item has had a moment to appear.
     if (!readToken()) {
         platform_.runAfter(0.5, [] {
-            if (App::shared) App::shared->connect();
+            if (App::shared) App::shared->connect(false);
         });
     }
 }

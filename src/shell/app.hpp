@@ -107,8 +107,13 @@ public:
 
     // ------------------------------------------------------------ token dialog
     // (account/token_dialog.cpp)
+    // The prompt; `requested` false when it opens by itself (a launch without a token).
+    void connect(bool requested);
     void connect();
     void askToken(const std::optional<std::string>& error);
+    // `requested` false: the dialog opens by itself (after a wait); `besideBrowser`: it comes
+    // back while the user is in the page the app just opened, and leaves the keyboard there.
+    void askToken(const std::optional<std::string>& error, bool requested, bool besideBrowser);
     void askToken();
     void openToken();
     void verifyAndSave(const std::string& candidate);
@@ -212,6 +217,20 @@ public:
     int agendaFetchesInFlight = 0;
     StatusReport shownStatus;             // what the last render showed
     std::function<void()> statusChanged;  // told after each render that changed shownStatus
+
+    // ------------------------------------------------------------ one alert at a time
+    // (shell/one_alert.cpp) Alerts are modal and the loop keeps turning while one is open, so
+    // the menu (drawn by the panel) and every timer and answer can reach the App meanwhile.
+    // At most one alert is open: a command that would open one brings the open one to the
+    // front instead (menuItemChosen), and an alert that comes by itself waits until it closed.
+    AlertAnswer runAlert(const Alert& alert);
+    // True while an alert is open: `show` then runs again, through App::shared, once it has
+    // closed (it is asked every kAlertRetrySeconds), and the caller shows nothing now.
+    bool waitForOpenAlert(std::function<void(App&)> show);
+    // Whether choosing `action` opens an alert at once.
+    static bool opensAlert(MenuAction action);
+    static constexpr double kAlertRetrySeconds = 0.5;
+    bool alertOpen = false;
 };
 
 // The lower-case Russian label of a "yyyy-MM-dd" date ("сб, 5 дек."), or the text unchanged.

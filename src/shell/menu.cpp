@@ -188,6 +188,12 @@ void App::toggleLogin() {
 }
 
 void App::menuItemChosen(const MenuItem& item) {
+    // While an alert is open, a second one (of the same kind or another) is not stacked on it:
+    // the open one comes to the front, and the user answers it first.
+    if (alertOpen && opensAlert(item.action)) {
+        platform_.activateApp();
+        return;
+    }
     switch (item.action) {
         case MenuAction::None:
             break;

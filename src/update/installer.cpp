@@ -143,12 +143,11 @@ void App::installUpdate() {
     informative += "Приложение перезапустится, таймер продолжит идти.";
     platform_.activateApp();
     // An offer, not a danger: the information icon.
-    const AlertAnswer answer =
-        platform_.runAlert(Alert{"Обновить ORVELA Timer до " + release.version + "?",
-                                 informative,
-                                 AlertStyle::Informational,
-                                 {"Обновить", "Позже"},
-                                 std::nullopt});
+    const AlertAnswer answer = runAlert(Alert{"Обновить ORVELA Timer до " + release.version + "?",
+                                              informative,
+                                              AlertStyle::Informational,
+                                              {"Обновить", "Позже"},
+                                              std::nullopt});
     if (answer.button != 0) return;
     // The loop kept turning while the alert was open: a second confirmation may have been
     // answered meanwhile, and one installation is all there may be.

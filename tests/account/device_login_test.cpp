@@ -117,7 +117,7 @@ TEST(DeviceLogin, DecisionsEndTheLoginAndKeepTheOldTokenUnlessOneIsStored) {
         }
         // Only a stored token is announced, silently and under its own identifier.
         const std::vector<Notification> connected{
-            {"orvela-connected", "ORVELA подключён", "Таймер и повестка — в строке меню", {}}};
+            {"orvela-connected", "ORVELA подключён", "Таймер и повестка — на панели", {}}};
         EXPECT_EQ(h.fake.notifications, stored ? connected : std::vector<Notification>{});
     }
 }

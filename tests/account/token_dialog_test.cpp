@@ -16,8 +16,9 @@ Texts shown(const FakePlatform& fake) {  // "dialog"/"prompt", message, "!" for 
     return out;
 }
 
-// The dialog starts with a token-shaped clipboard, trimmed; an empty entry comes straight back
-// with a warning; the settings button opens the page and brings the dialog back a second later.
+// The dialog starts with a token-shaped clipboard, trimmed, and takes one arriving later by the
+// same rule; an empty entry comes straight back with a warning; the settings button opens the
+// page and brings the dialog back a second later.
 TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     AppHarness h;
     h.fake.alertAnswers = {{0, ""}, {1, ""}, {0, " "}, {1, ""}};
@@ -36,6 +37,8 @@ TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
               "можно там же, в настройках.");
     EXPECT_EQ(dialog.buttons, (Texts{"Подключить", "Открыть настройки ORVELA", "Позже"}));
     EXPECT_EQ(dialog.field->placeholder + " " + dialog.field->text, "orvela_… orvela_abc");
+    EXPECT_EQ(dialog.field->fromClipboard("\n orvela_late "), "orvela_late");
+    EXPECT_EQ(dialog.field->fromClipboard("ORVELA_late"), std::nullopt);
     Texts expected = {"prompt: " + kConnect + " !", "prompt: " + kConnect + " !",
                       "dialog: " + kConnect, "dialog: Вставьте токен !",
                       "prompt: " + kConnect + " !"};
@@ -93,14 +96,72 @@ TEST(Disconnect, ConfirmedRemovesTheTokenAndResetsTheAccountOnly) {
         h.app->disconnect();
         const Alert& alert = h.fake.alerts.at(0);
         EXPECT_EQ(alert.message + " " + alert.informative,
-                  "Отключить ORVELA? Токен будет удалён с этого Mac. На сайте он останется — "
-                  "отзовите его в настройках, если больше не нужен.");
+                  "Отключить ORVELA? Токен будет удалён с этого компьютера. На сайте он "
+                  "останется — отзовите его в настройках, если больше не нужен.");
         EXPECT_EQ(alert.buttons, (Texts{"Отключить", "Отмена"}));
         EXPECT_EQ(std::filesystem::exists(h.home.tokenPath()), !confirm);
         EXPECT_EQ(h.app->token.has_value() + h.app->state.has_value(), confirm ? 0 : 2);
         EXPECT_EQ(h.app->problem.value_or(""), confirm ? "Нет токена ORVELA" : "");
         EXPECT_TRUE(h.fake.requests.empty()) << "the service is not told";
     }
+}
+
+// One alert at a time. While the disconnect alert is open (the loop turns inside it), a menu
+// choice that would open it again or another alert brings the open one to the front instead;
+// what opens no alert runs, from the menu and from outside (which goes through the menu's own
+// dispatch). Once it is closed the menu opens alerts again.
+TEST(OneAlert, ACommandThatWouldOpenAnotherBringsTheOpenOneToTheFront) {
+    AppHarness h;
+    h.app->token = "orvela_tok";
+    h.app->state = PomodoroState{7, "Отчёт", {{"work", 25}}, h.fake.wallClockMs(), {}};
+    h.app->update = ReleaseInfo{"2.0", 2, {}, "/mac/x.zip", {}, {}};
+    const auto choose = [&h](MenuAction action) {
+        MenuItem item;
+        item.action = action;
+        h.app->menuItemChosen(item);
+    };
+    h.fake.whileAlertOpen = [&](const Alert&) {
+        h.fake.whileAlertOpen = nullptr;
+        const int activations = h.fake.activations;
+        for (MenuAction action : {MenuAction::Disconnect, MenuAction::Connect, MenuAction::AskToken,
+                                  MenuAction::InstallUpdate})
+            choose(action);
+        EXPECT_EQ(h.fake.activations - activations, 4) << "the open one to the front";
+        EXPECT_EQ(h.app->control(TimerCommand::Pause), std::nullopt);
+        choose(MenuAction::OpenPlanner);
+    };
+    h.app->disconnect();
+    EXPECT_EQ(shown(h.fake), Texts{"prompt: Отключить ORVELA? !"});
+    EXPECT_TRUE(h.fake.requests.size() == 1 && h.last().request.url.ends_with("/pomodoro/pause"));
+    EXPECT_EQ(h.fake.openedUrls.size(), 1u);
+    choose(MenuAction::Connect);
+    EXPECT_EQ(shown(h.fake).back(), "prompt: " + kConnect + " !");
+}
+
+// What comes by itself waits until the open alert is closed, then opens once, marked as not
+// asked for (the adapter holds back the keys that press a button): the prompt at a launch
+// without a token, a login's failure, a check's outcome, the dialog coming back from the page.
+TEST(OneAlert, AlertsThatComeByThemselvesWaitTheirTurn) {
+    AppHarness h;
+    h.fake.alertAnswers = {{1, ""}};  // the dialog: "Открыть настройки ORVELA"
+    h.fake.whileAlertOpen = [&](const Alert&) {
+        h.fake.whileAlertOpen = nullptr;
+        h.app->applicationDidFinishLaunching();  // no token: the prompt is due 0.5 s later
+        h.app->loginFailed("Вход отклонён на сайте");
+        h.app->notice("Установлена последняя версия", "");
+        h.fake.advance(5);
+        EXPECT_EQ(h.fake.alerts.size(), 1u) << "opened over the dialog";
+    };
+    h.app->askToken();
+    h.fake.advance(3);
+    EXPECT_EQ(shown(h.fake),
+              (Texts{"dialog: " + kConnect, "prompt: " + kConnect + " !",
+                     "prompt: Вход отклонён на сайте !", "prompt: Установлена последняя версия",
+                     "dialog: " + kConnect}));
+    // Only the dialog that came back from the page shows beside it.
+    for (const Alert& a : h.fake.alerts)
+        EXPECT_EQ(a.unrequested + a.withoutFocus,
+                  (&a != &h.fake.alerts[0]) + (&a == &h.fake.alerts.back()));
 }
 
 }  // namespace

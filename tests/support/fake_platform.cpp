@@ -87,6 +87,7 @@ StatusItem* FakePlatform::createStatusItem() {
 
 AlertAnswer FakePlatform::runAlert(const Alert& alert) {
     alerts.push_back(alert);
+    if (whileAlertOpen) whileAlertOpen(alert);
     if (alertAnswers.empty())
         return AlertAnswer{static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1),
                            alert.field ? alert.field->text : std::string()};

@@ -77,6 +77,9 @@ public:
     // Answers for the next alerts, in order; without one, an alert is closed (last button).
     std::deque<AlertAnswer> alertAnswers;
     std::vector<Alert> alerts;
+    // Runs while an alert is open, before it is answered: the main loop turning inside it.
+    std::function<void(const Alert&)> whileAlertOpen;
+    int activations = 0;  // activateApp() calls
 
     std::vector<MenuItem> openMenu();  // asks the delegate to build the model, as a host does
     void choose(const MenuItem& item);
@@ -122,7 +125,7 @@ public:
     void send(const HttpRequest& request, std::function<void(HttpResponse)> done) override;
     void download(const HttpRequest& request, std::function<void(DownloadResult)> done) override;
     StatusItem* createStatusItem() override;
-    void activateApp() override {}
+    void activateApp() override { ++activations; }
     AlertAnswer runAlert(const Alert& alert) override;
     std::optional<std::string> clipboardText() override { return clipboard; }
     void requestNotificationAuthorisation() override {}

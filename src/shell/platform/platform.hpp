@@ -150,6 +150,11 @@ enum class AlertStyle { Warning, Informational };
 struct SecureField {
     std::string placeholder;
     std::string text;  // pre-filled text
+    // What the field takes from the clipboard's plain text while it is still empty, or nothing.
+    // The adapter asks again once the alert has the keyboard and whenever the clipboard changes:
+    // a desktop may hand the clipboard only to a window that has the keyboard (Wayland), so the
+    // text read before the alert opened can be empty. Absent: the clipboard is not read.
+    std::function<std::optional<std::string>(const std::string& clipboard)> fromClipboard = {};
 };
 
 struct Alert {
@@ -158,6 +163,15 @@ struct Alert {
     AlertStyle style = AlertStyle::Warning;
     std::vector<std::string> buttons;  // in order of addition; the first is the default
     std::optional<SecureField> field;  // a masked single-line field of 320 x 24 with focus
+    // The user did not just ask for this alert: it opened by itself (at a launch, after a wait
+    // for the network or the browser). The keys that press a button (Return, Enter, Space) do
+    // nothing for about its first second on screen, so typing meant for another window presses
+    // none; a pointer click acts at once. Such an alert does not use the activation of the
+    // click before it either.
+    bool unrequested = false;
+    // Appears without taking the keyboard from the window the user is in, where the desktop
+    // allows it (the page the app has just opened for the user).
+    bool withoutFocus = false;
 };
 
 struct AlertAnswer {
@@ -216,9 +230,11 @@ public:
     // Status item. Created once, at launch, and owned by the platform for the process's life.
     virtual StatusItem* createStatusItem() = 0;
 
-    // Alerts. Brings the app to the front, ignoring other applications.
+    // Alerts. Brings the app to the front, ignoring other applications: the open alert, if any.
     virtual void activateApp() = 0;
-    // Runs a modal alert; the main loop keeps turning (timers, network) until it is answered.
+    // Runs a modal alert; the main loop keeps turning (timers, network, the menu) until it is
+    // answered. A requested alert uses the activation the desktop handed over with the click
+    // that opened it (see openUrl).
     virtual AlertAnswer runAlert(const Alert& alert) = 0;
 
     // Clipboard: its plain text, if it holds any.
@@ -230,7 +246,9 @@ public:
     // Plays a named event sound; an unknown name plays nothing.
     virtual void playSound(const std::string& name) = 0;
 
-    // Workspace. An invalid URL is never handed to the desktop and never crashes.
+    // Workspace. An invalid URL is never handed to the desktop and never crashes. When the
+    // desktop handed over an activation token with the click that led here (and no alert used
+    // it), the opened program gets it, so the browser may come to the front.
     virtual void openUrl(const std::string& url) = 0;
     // Called on the main loop after the computer woke from sleep.
     virtual void setWakeHandler(std::function<void()> handler) = 0;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -32,10 +34,13 @@ Act click(const char* title) {
     };
 }
 
-Act press(Qt::Key key) {
-    return [key](QMessageBox& box) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(box.focusWidget() ? box.focusWidget() : &box, &event);
+Act press(Qt::Key key, bool autoRepeat = false) {
+    return [key, autoRepeat](QMessageBox& box) {
+        QWidget* target = box.focusWidget() ? box.focusWidget() : &box;
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+            QApplication::sendEvent(target, &event);
+        }
     };
 }
 
@@ -55,26 +60,65 @@ TEST(Alerts, AnswersTheButtonPositionAndClosingCountsAsTheLast) {
     }
 }
 
-// The token dialog: first button default, a focused 320×24 password field; typing comes back.
-TEST(Alerts, TheTokenDialogHasAFocusedMaskedField) {
+// An alert that opened by itself: Return, Enter and Space (on the focused default button) do
+// nothing in its first second, nor does a held key's repeat later; a click acts at once, and
+// after that second Return presses the default.
+TEST(Alerts, AnUnrequestedAlertHoldsBackTheKeysThatPressAButtonForASecond) {
+    Alert alert;
+    alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
+    alert.unrequested = true;
+    whenOpen([](QMessageBox& box) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) press(key)(box);
+        EXPECT_TRUE(box.isVisible()) << "a key pressed a button at once";
+        QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
+            press(Qt::Key_Return, true)(box);
+            EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
+            press(Qt::Key_Return)(box);
+        });
+    });
+    EXPECT_EQ(runMessageBox(alert).button, 0);
+    whenOpen(click("Вставить токен вручную…"));
+    EXPECT_EQ(runMessageBox(alert).button, 1);
+}
+
+// The token dialog: first button default, a focused 320×24 password field whose text comes
+// back. Empty, it takes a token from the clipboard (by the core's rule) when the box gets the
+// keyboard and whenever the clipboard changes, and never replaces what it holds. The dialog
+// beside the browser shows without activating.
+TEST(Alerts, TheTokenDialogHasAFocusedMaskedFieldThatTakesALateClipboard) {
     Alert alert;
     alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
-    alert.field = SecureField{"orvela_…", "orvela_prefilled"};
-    whenOpen([](QMessageBox& box) {
-        ASSERT_NE(box.defaultButton(), nullptr);
+    alert.field =
+        SecureField{"orvela_…", "orvela_prefilled", [](const std::string& text) {
+                        return text.starts_with("orvela_") ? std::optional(text) : std::nullopt;
+                    }};
+    alert.withoutFocus = true;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText("orvela_there");
+    whenOpen([clipboard](QMessageBox& box) {
         EXPECT_EQ(box.defaultButton()->text(), "Подключить");
+        EXPECT_TRUE(box.testAttribute(Qt::WA_ShowWithoutActivating));
         auto* field = box.findChild<QLineEdit*>(kAlertFieldName);
         ASSERT_NE(field, nullptr);
         EXPECT_EQ(std::pair(field->echoMode(), field->size()),
                   std::pair(QLineEdit::Password, QSize(320, 24)));
         EXPECT_EQ(field->placeholderText() + " " + field->text(), "orvela_… orvela_prefilled");
         EXPECT_EQ(box.focusWidget(), field);
-        field->setText("orvela_typed");
+        field->clear();
+        QEvent activated(QEvent::WindowActivate);
+        QApplication::sendEvent(&box, &activated);
+        EXPECT_EQ(field->text(), "orvela_there") << "not read on focus";
+        field->clear();
+        // What arrives on the clipboard, and what the field holds after it.
+        for (const auto& [copied, held] : std::vector<std::pair<QString, QString>>{
+                 {"a note", ""}, {"orvela_copied", "orvela_copied"}, {"orvela_2", "orvela_copied"}})
+            EXPECT_EQ((clipboard->setText(copied), field->text()), held) << copied.toStdString();
         click("Открыть настройки ORVELA")(box);
     });
     const AlertAnswer answer = runMessageBox(alert);
     EXPECT_EQ(std::pair(answer.button, answer.fieldText),
-              std::pair(1, std::string("orvela_typed")));
+              std::pair(1, std::string("orvela_copied")));
+    clipboard->clear();
 }
 
 }  // namespace

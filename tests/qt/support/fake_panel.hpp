@@ -246,9 +246,13 @@ public:
         for (const char* scheme : {"http", "https"}) QDesktopServices::unsetUrlHandler(scheme);
     }
     QStringList opened;
+    QStringList tokens;  // XDG_ACTIVATION_TOKEN as each opening saw it
 
 public slots:
-    void open(const QUrl& url) { opened << url.toString(); }
+    void open(const QUrl& url) {
+        opened << url.toString();
+        tokens << qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+    }
 };
 
 }  // namespace orvela::test

@@ -10,11 +10,13 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QUrl>
+#include <QWidget>
 #include <chrono>
 #include <climits>
 #include <cmath>
 
 #include "app_paths.hpp"
+#include "desktop/activation_token.hpp"
 #include "desktop/alerts.hpp"
 #include "desktop/autostart.hpp"
 #include "desktop/desktop_integration.hpp"
@@ -24,6 +26,7 @@
 #include "net/qt_http.hpp"
 #include "net/tls_trust.hpp"
 #include "panel/status_item.hpp"
+#include "panel/status_notifier_item.hpp"
 #include "presence/gnome_extensions.hpp"
 #include "presence/no_place_notice.hpp"
 #include "presence/panel_presence.hpp"
@@ -48,7 +51,9 @@ QtPlatform::QtPlatform()
       notifications_(std::make_unique<DesktopNotifications>(QDBusConnection::sessionBus())),
       sounds_(std::make_unique<EventSounds>()),
       wake_(std::make_unique<WakeWatcher>([this] { return wallClockMs() / 1000.0; },
-                                          [this] { return monotonicSeconds(); })) {
+                                          [this] { return monotonicSeconds(); })),
+      tokens_(std::make_unique<ActivationTokens>([this] { return monotonicSeconds(); },
+                                                 completeStartup)) {
     trustAuthoritiesFromEnvironment();
     // An installed bundle keeps its menu entry, icon and login entry pointing at itself; a
     // failure is worth one log line and never stops the app.
@@ -106,18 +111,41 @@ StatusItem* QtPlatform::createStatusItem() {
             std::make_unique<PanelPresence>(bus, xembedTrayPresent, PanelPresence::Timing{});
         gnome_ = std::make_unique<GnomeExtensions>(bus);
         noPlace_ = std::make_unique<NoPlaceNotice>(bus, presence_.get(), gnome_.get());
+        // One timer however often a peer calls: a click whose action opened nothing has its
+        // startup ended once the token's life is over.
+        auto* expiry = new QTimer(&context_);
+        expiry->setSingleShot(true);
+        expiry->setInterval(timerInterval(ActivationTokens::kLifetimeSeconds + 0.1));
+        QObject::connect(expiry, &QTimer::timeout, &context_, [this] { tokens_->expire(); });
+        if (StatusNotifierItem* sni = statusItem_->notifierItem())
+            QObject::connect(sni, &StatusNotifierItem::activationTokenProvided, &context_,
+                             [this, expiry](const QByteArray& token) {
+                                 tokens_->provide(std::string_view(token.constData(),
+                                                                   std::size_t(token.size())));
+                                 expiry->start();
+                             });
         presence_->start();
     }
     return statusItem_.get();
 }
 
 void QtPlatform::activateApp() {
-    // Nothing to do yet: the app has no window of its own, and each alert raises and
-    // activates itself as it opens (runAlert).
+    // The app has no window of its own, and each alert raises and activates itself as it opens
+    // (runAlert); what there is to bring to the front is an alert already open, with the
+    // activation of the click that asked for it.
+    QWidget* open = QApplication::activeModalWidget();
+    if (!open) return;
+    const std::optional<std::string> token = tokens_->take();
+    const ActivationEnvironment activation(token);
+    open->raise();
+    open->activateWindow();
+    if (token) completeStartup(*token);
 }
 
 AlertAnswer QtPlatform::runAlert(const Alert& alert) {
-    return runMessageBox(alert);
+    // Only an alert the click opened may use the click's activation.
+    const bool clicked = !alert.unrequested && !alert.withoutFocus;
+    return runMessageBox(alert, clicked ? tokens_->take() : std::nullopt);
 }
 
 std::optional<std::string> QtPlatform::clipboardText() {
@@ -144,6 +172,8 @@ void QtPlatform::playSound(const std::string& name) {
 void QtPlatform::openUrl(const std::string& url) {
     const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
     if (!parsed.isValid() || parsed.scheme().isEmpty()) return;
+    // The opener (xdg-open, or a handler) starts inside this call and inherits the token.
+    const ActivationEnvironment activation(tokens_->take());
     QDesktopServices::openUrl(parsed);
 }
 

@@ -19,6 +19,7 @@ class QtStatusItem;
 class PanelPresence;
 class GnomeExtensions;
 class NoPlaceNotice;
+class ActivationTokens;
 
 class QtPlatform final : public Platform {
 public:
@@ -87,6 +88,8 @@ private:
     std::unique_ptr<PanelPresence> presence_;
     std::unique_ptr<GnomeExtensions> gnome_;
     std::unique_ptr<NoPlaceNotice> noPlace_;
+    // The panel's activation token for the action its click starts (openUrl, runAlert).
+    std::unique_ptr<ActivationTokens> tokens_;
 };
 
 }  // namespace orvela::qt

@@ -1,8 +1,12 @@
 #include "alerts.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,9 +14,55 @@
 #include <QPushButton>
 #include <vector>
 
+#include "activation_token.hpp"
+
 namespace orvela::qt {
 
 namespace {
+
+// The most clipboard text looked at for the field: far beyond any token, even padded.
+constexpr qsizetype kClipboardLimit = 64 * 1024;
+
+bool pressesAButton(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
+// Watches the box's events from the application (keys go to whichever of its widgets has the
+// focus): holds back the keys that press a button while the alert is fresh, and tells when the
+// box gets the keyboard.
+class AlertWatch : public QObject {
+public:
+    AlertWatch(QMessageBox& box, bool guardKeys, std::function<void()> activated)
+        : box_(box), guardKeys_(guardKeys), activated_(std::move(activated)) {
+        shown_.start();
+        qApp->installEventFilter(this);
+    }
+    ~AlertWatch() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowActivate && watched == &box_) {
+            activated_();
+            return false;
+        }
+        if (!guardKeys_) return false;
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease &&
+            type != QEvent::ShortcutOverride)
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || (widget != &box_ && !box_.isAncestorOf(widget))) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!pressesAButton(key->key())) return false;
+        return key->isAutoRepeat() || shown_.elapsed() < kAlertKeyGuardMs;
+    }
+
+private:
+    QMessageBox& box_;
+    const bool guardKeys_;
+    std::function<void()> activated_;
+    QElapsedTimer shown_;
+};
 
 // Puts the field between the texts and the buttons. QMessageBox rebuilds its grid whenever a
 // text or the icon changes, so this runs last, once everything else is set.
@@ -35,7 +85,7 @@ void placeField(QMessageBox& box, QLineEdit* field) {
 
 }  // namespace
 
-AlertAnswer runMessageBox(const Alert& alert) {
+AlertAnswer runMessageBox(const Alert& alert, const std::optional<std::string>& activationToken) {
     QMessageBox box;
     box.setWindowTitle(QStringLiteral("ORVELA Timer"));
     box.setIcon(alert.style == AlertStyle::Warning ? QMessageBox::Warning
@@ -75,10 +125,33 @@ AlertAnswer runMessageBox(const Alert& alert) {
         field->setFocus(Qt::OtherFocusReason);
     }
 
-    // The app has no window of its own: bring the alert itself to the front.
-    box.show();
-    box.raise();
-    box.activateWindow();
+    // A field still empty takes what the clipboard offers, once the box has the keyboard (a
+    // Wayland client is shown the clipboard only then) and whenever the clipboard changes.
+    const auto fill = [&field, &alert] {
+        if (!field || !field->text().isEmpty() || !alert.field->fromClipboard) return;
+        const QString text = QGuiApplication::clipboard()->text();
+        if (text.isEmpty() || text.size() > kClipboardLimit) return;
+        if (auto taken = alert.field->fromClipboard(text.toStdString()))
+            field->setText(QString::fromStdString(*taken));
+    };
+    if (field) QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &box, fill);
+    const AlertWatch watch(box, alert.unrequested, fill);
+
+    if (alert.withoutFocus) {
+        // Beside the window the user is in, not over it: the desktop may still decide.
+        box.setAttribute(Qt::WA_ShowWithoutActivating);
+        box.show();
+    } else {
+        // The app has no window of its own: bring the alert itself to the front, with the
+        // click's activation where there is one (Qt's Wayland platform reads it as it asks).
+        const ActivationEnvironment activation(activationToken);
+        box.show();
+        box.raise();
+        box.activateWindow();
+        // Shown: what the click started is there (X11 shows a busy cursor until told).
+        if (activationToken) completeStartup(*activationToken);
+    }
+    fill();
     box.exec();
 
     AlertAnswer answer;

@@ -92,6 +92,9 @@ signals:
     void registeredChanged(bool registered);
     // A host's SecondaryActivate (the middle click), after the call was answered.
     void secondaryActivated();
+    // The host's ProvideXdgActivationToken, sent just before the click it is for, as it came:
+    // the receiver checks it.
+    void activationTokenProvided(const QByteArray& token);
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
