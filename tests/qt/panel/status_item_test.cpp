@@ -11,7 +11,11 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <map>
+#include <sstream>
 
+#include "client/problems.hpp"
 #include "model/clock.hpp"
 #include "panel/status_item.hpp"
 #include "panel/status_notifier_item.hpp"
@@ -256,16 +260,134 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
     EXPECT_EQ(delegate_.chosen[1].action, MenuAction::Refresh);
 
     // Hosts holding the old layout learn the new revision and the changed lines.
+    delegate_.model[4].checked = true;
+    panel_.callMenu("AboutToShow", {0});
     delegate_.model[4].title = "Обновить сейчас";
-    delegate_.model[4].key.clear();
+    delegate_.model[4].checked = false;
     const auto revisions = panel_.log.firstArgs("LayoutUpdated");
     panel_.callMenu("AboutToShow", {0});
     EXPECT_GT(panel_.log.firstArgs("LayoutUpdated").value(revisions.size()).toUInt(),
               revisions.value(revisions.size() - 1).toUInt());
     ASSERT_EQ(panel_.log.received.back().member(), "ItemsPropertiesUpdated");
     EXPECT_EQ(show(panel_.log.received.back()).toStdString(),
-              "a(ia{sv})a(ias) [(5 {enabled=b:true label=s:Обновить сейчас visible=b:true})] "
-              "[(5 [shortcut])]");
+              "a(ia{sv})a(ias) [(5 {enabled=b:true label=s:Обновить сейчас "
+              "shortcut=aas:[[Control r]] visible=b:true})] [(5 [toggle-state toggle-type])]");
+}
+
+// Every menu the app shows, walked there and back twice as a caching host (libdbusmenu-gtk) sees
+// it: an id never changes between separator, item and sub-menu, a line that stays keeps its id
+// (a changed title arrives as a property update), the same menu comes back with the same ids,
+// and an agenda that changes at every opening does not make the ids grow.
+TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
+    ASSERT_TRUE(panel_.startWatcher());
+    test::FakePlatform fake;
+    App app(fake);
+    statusItem_.setMenuDelegate(&app);
+    attach();
+    const double now = fake.wallClockMs();
+    const std::vector<Phase> plan = {{"work", 25}, {"rest", 5}};
+    const auto timer = [&](double minutesIn, bool paused) {
+        app.state = PomodoroState{7, "Отчёт", plan, now - minutesIn * 60000,
+                                  paused ? std::optional(now) : std::nullopt};
+    };
+    // Each shape from a signed-in app without a timer.
+    const std::vector<std::pair<std::string, std::function<void()>>> shapes = {
+        {"logged out", [&] { app.problem = kProblemNoToken, app.token.reset(); }},
+        {"login pending",
+         [&] {
+             app.problem = kProblemNoToken, app.token.reset();
+             app.pendingLogin = PendingLogin{"d", "ABCD-1234", 0, 3};
+         }},
+        {"problem", [&] { app.problem = kProblemNoConnection; }},
+        {"no timer", [] {}},
+        {"running", [&] { timer(1, false); }},
+        {"break", [&] { timer(26, false); }},
+        {"paused", [&] { timer(26, true); }},
+        {"finished", [&] { timer(90, false); }},
+        {"with agenda and an update",
+         [&] {
+             timer(2, false);
+             app.agendaToday = "2026-12-05";
+             app.agenda = {{1, "Созвон", "2026-12-05", now, {}, false, "", {}, {}},
+                           {2, "Лекция", "2026-12-08", now + 3e8, {}, false, "", {}, {}}};
+             app.update = ReleaseInfo{"9.9", 99, {}, "/x.zip", "ab", {}};
+         }},
+        {"running again", [&] { timer(2, false); }},
+    };
+    // A shown menu as "id kind label" lines, depth first.
+    using Lines = std::vector<std::string>;
+    std::function<void(const DBusMenuLayoutItem&, const std::string&, Lines&)> flatten =
+        [&](const DBusMenuLayoutItem& node, const std::string& path, Lines& out) {
+            for (const auto& child : node.children) {
+                const auto& p = child.properties;
+                const std::string label = path + p.value("label").toString().toStdString();
+                out.push_back(std::to_string(child.id) + " " +
+                              (p.value("type") == "separator"             ? "separator "
+                               : p.value("children-display") == "submenu" ? "submenu "
+                                                                          : "item ") +
+                              label);
+                flatten(child, label + " > ", out);
+            }
+        };
+    std::map<int, std::string> kindOf;
+    std::vector<Lines> firstRound;
+    std::map<std::string, int> lastIds;  // label -> id in the previous menu
+    int highest = 0;
+    std::size_t step = 0;
+    std::string previous;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::pair<std::string, std::function<void()>>> walk = shapes;
+        walk.insert(walk.end(), shapes.rbegin() + 1, shapes.rend());  // and back
+        for (const auto& [name, enter] : walk) {
+            SCOPED_TRACE(name + " in round " + std::to_string(round));
+            app.token = "t";
+            app.pendingLogin.reset(), app.problem.reset(), app.state.reset(), app.update.reset();
+            app.agenda.clear(), app.agendaToday.reset();
+            enter();
+            Lines lines;
+            flatten(panel_.openMenu(), "", lines);
+            std::map<std::string, int> ids;
+            for (const std::string& line : lines) {
+                std::istringstream in(line);
+                int id = 0;
+                std::string kind, label;
+                in >> id >> kind >> std::ws;
+                std::getline(in, label);
+                highest = std::max(highest, id);
+                EXPECT_EQ(kindOf.try_emplace(id, kind).first->second, kind) << line;
+                if (kind != "separator") ids[label] = ids.contains(label) ? -1 : id;
+            }
+            for (const auto& [label, id] : ids) {
+                if (id > 0 && lastIds.contains(label) && lastIds[label] > 0) {
+                    EXPECT_EQ(id, lastIds[label]) << label;
+                }
+            }
+            lastIds = ids;
+            previous = name;
+            if (round == 0) firstRound.push_back(lines);
+            EXPECT_EQ(lines, firstRound.at(step++ % firstRound.size()));
+            if (name == "break" && previous == "running") {  // "⏭ К отдыху" → "⏭ К работе"
+                ASSERT_EQ(panel_.log.received.back().member(), "ItemsPropertiesUpdated");
+                EXPECT_TRUE(show(panel_.log.received.back()).contains("⏭ К работе"));
+            }
+        }
+    }
+    const int afterWalks = highest;
+    for (int day = 0; day < 300; ++day) {
+        app.agenda = {{day,
+                       "Встреча " + std::to_string(day),
+                       "2027-01-" + std::to_string(day),
+                       now,
+                       {},
+                       false,
+                       "",
+                       {},
+                       {}}};
+        Lines lines;
+        flatten(panel_.openMenu(), "", lines);
+        for (const std::string& line : lines) highest = std::max(highest, std::stoi(line));
+    }
+    EXPECT_LE(highest, afterWalks + 3 * int(DBusMenuExporter::kForgetAfter));
 }
 
 // The tray takes over while no watcher runs and hands back when one appears.
