@@ -10,6 +10,7 @@
 #include "shell/platform/qt/control/single_instance.hpp"
 #include "shell/platform/qt/gui_start.hpp"
 #include "shell/platform/qt/presence/no_place_notice.hpp"
+#include "shell/platform/qt/presence/panel_presence.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
 
 int main(int argc, char** argv) {
@@ -43,5 +44,11 @@ int main(int argc, char** argv) {
     QObject::connect(&control, &orvela::qt::ControlService::launchedAgain, [&platform] {
         if (orvela::qt::NoPlaceNotice* notice = platform.noPlaceNotice()) notice->secondLaunch();
     });
+    // A bar that follows the status shows the app: a place for it as much as a tray is.
+    QObject::connect(&control, &orvela::qt::ControlService::followingChanged,
+                     [&platform](bool following) {
+                         if (orvela::qt::PanelPresence* presence = platform.panelPresence())
+                             presence->setFollowed(following);
+                     });
     return application->exec();
 }
