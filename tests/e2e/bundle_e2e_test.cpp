@@ -83,14 +83,14 @@ protected:
         ASSERT_TRUE(panel.attach()) << "the item never registered";
     }
     QString label() { return panel.itemProperty("XAyatanaLabel").toString(); }
-    // The libraries (by name) the running program mapped from the bundle.
-    QSet<QString> mappedFromBundle(const QRegularExpression& names) {
-        QSet<QString> found;
+    // The libraries (names matched by `names`) the program mapped: from the bundle, from elsewhere.
+    std::pair<QSet<QString>, QSet<QString>> mapped(const QRegularExpression& names) {
+        std::pair<QSet<QString>, QSet<QString>> found;
         const QString maps = readFile(QString("/proc/%1/maps").arg(app.processId()));
         for (const QString& line : maps.split('\n')) {
             const QString file = line.section(' ', 5).trimmed();
-            if (const auto m = names.match(file); m.hasMatch() && file.startsWith(bundle + "/"))
-                found << m.captured(1);
+            if (const auto m = names.match(file); m.hasMatch())
+                (file.startsWith(bundle + "/") ? found.first : found.second) << m.captured(1);
         }
         return found;
     }
@@ -112,22 +112,15 @@ TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
 
     // Every library the bundle carries was mapped from it (the TLS backend too, now that a
     // request went out); OpenSSL, left to the system on purpose, came from there.
-    const QRegularExpression carried(
-        "/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
-        "libqopensslbackend|libqoffscreen|libssl)\\.so");
-    QSet<QString> fromBundle, elsewhere;
-    const QString maps = readFile(QString("/proc/%1/maps").arg(app.processId()));
-    for (const QString& line : maps.split('\n')) {
-        const QString file = line.section(' ', 5).trimmed();
-        if (const auto m = carried.match(file); m.hasMatch())
-            (file.startsWith(bundle + "/") ? fromBundle : elsewhere) << m.captured(1);
-    }
+    const auto [fromBundle, elsewhere] =
+        mapped(QRegularExpression("/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
+                                  "libqopensslbackend|libqoffscreen|libssl)\\.so"));
     EXPECT_TRUE(elsewhere == QSet<QString>{"libssl"})
         << QStringList(elsewhere.values()).join(' ').toStdString();
-    for (const char* name :
-         {"libQt6Core", "libQt6Gui", "libQt6Widgets", "libQt6Network", "libQt6DBus", "libicuuc",
-          "libicui18n", "liburiparser", "libcanberra", "libqopensslbackend", "libqoffscreen"})
-        EXPECT_TRUE(fromBundle.contains(name)) << name << " not loaded from the bundle";
+    EXPECT_TRUE(fromBundle.contains({"libQt6Core", "libQt6Gui", "libQt6Widgets", "libQt6Network",
+                                     "libQt6DBus", "libicuuc", "libicui18n", "liburiparser",
+                                     "libcanberra", "libqopensslbackend", "libqoffscreen"}))
+        << QStringList(fromBundle.values()).join(' ').toStdString();
 
     // The plugins it carries, and no others: X11, Wayland (with its shell and decorations),
     // headless, TLS.
@@ -151,24 +144,17 @@ TEST_F(BundleEndToEnd, StartsOnWaylandWithoutX) {
     QTemporaryDir runtime;
     const QString socket = "wayland-orvela-bundle";
     QProcess weston;
-    weston.setProcessEnvironment([&] {
-        QProcessEnvironment env;
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        return env;
-    }());
+    QProcessEnvironment env;
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    weston.setProcessEnvironment(env);
     weston.start("weston", {"--backend=headless-backend.so", "--use-pixman", "--idle-time=0",
                             "--socket=" + socket});
     ASSERT_TRUE(weston.waitForStarted(5000)) << "weston is missing: scripts/deps.sh installs it";
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(runtime.path() + "/" + socket); }, 10000));
     launch(true, socket, runtime.path());
     EXPECT_EQ(app.state(), QProcess::Running);
-    EXPECT_EQ(
-        mappedFromBundle(QRegularExpression("/(libqwayland-generic|libQt6WaylandClient)\\.so")),
-        (QSet<QString>{"libqwayland-generic", "libQt6WaylandClient"}));
-    app.terminate();
-    app.waitForFinished(5000);
-    weston.terminate();
-    weston.waitForFinished(5000);
+    EXPECT_EQ(mapped(QRegularExpression("/(libqwayland-generic|libQt6WaylandClient)\\.so")).first,
+              (QSet<QString>{"libqwayland-generic", "libQt6WaylandClient"}));
 }
 
 // The same run without this run's authority: the handshake fails, which is no connection.

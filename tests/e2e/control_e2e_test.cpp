@@ -67,6 +67,17 @@ protected:
                 QString::fromUtf8(cli.readAllStandardOutput()),
                 QString::fromUtf8(cli.readAllStandardError())};
     }
+    // The stand-in with its demo timer, and the app showing it.
+    void startDemo() {
+        dev::Options options;
+        options.port = 0;
+        demo = std::make_unique<dev::DevService>(options);
+        demo->start();
+        base = QString::fromStdString(demo->baseUrl());
+        writeToken(options.token);
+        launch();
+        ASSERT_TRUE(waitUntil([&] { return phase() == "work"; }, 10000));
+    }
     // The phase the app reports, read as any bar reads it.
     QString phase() {
         const QByteArray out = run({"status", "--json"}).out.toUtf8();
@@ -77,6 +88,7 @@ protected:
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     test::FakePanel panel;
     QString base;
+    std::unique_ptr<dev::DevService> demo;
     std::vector<std::unique_ptr<QProcess>> apps;
 };
 
@@ -126,14 +138,7 @@ TEST_F(ControlEndToEnd, OneAppPerSessionAndTheNextOnceItHasGone) {
 // are a usage error. A bar following all along (waybar's JSON) gets a line at every change and,
 // when the app quits, a last one that clears it; then nothing runs and the exit says so.
 TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
-    dev::Options options;
-    options.port = 0;
-    dev::DevService service(options);  // the stand-in with its demo timer
-    service.start();
-    base = QString::fromStdString(service.baseUrl());
-    writeToken(options.token);
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return phase() == "work"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(startDemo());
     EXPECT_TRUE(QRegularExpression("^🍅 2\\d:\\d\\d · Демо-задача\n$")
                     .match(run({"status"}).out)
                     .hasMatch());
@@ -209,29 +214,16 @@ TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
 // pipe: its reading end closed while SIGPIPE is ignored (as sway's children have it), or still
 // held by others after the bar itself is gone. (The test is the orphans' reaper here.)
 TEST_F(ControlEndToEnd, FollowersEndWithTheirReaderOrTheirBar) {
-    dev::Options options;
-    options.port = 0;
-    dev::DevService service(options);
-    service.start();
-    base = QString::fromStdString(service.baseUrl());
-    writeToken(options.token);
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return phase() == "work"; }, 10000));
-    const QByteArray bin = ORVELA_TIMER_BIN, pidFile = QFile::encodeName(root.path() + "/pid");
-    const auto spawn = [&](const char* script, int output) {
+    ASSERT_NO_FATAL_FAILURE(startDemo());
+    QByteArray bin = ORVELA_TIMER_BIN, pidFile = QFile::encodeName(root.path() + "/pid");
+    const auto spawn = [&](QByteArray script, int output) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-        std::vector<QByteArray> env;
-        for (const QString& pair : environment.toStringList()) env.push_back(pair.toUtf8());
-        std::vector<char*> envp,
-            argv = {const_cast<char*>("sh"),           const_cast<char*>("-c"),
-                    const_cast<char*>(script),         const_cast<char*>(bin.data()),
-                    const_cast<char*>(pidFile.data()), nullptr};
-        for (QByteArray& pair : env) envp.push_back(pair.data());
-        envp.push_back(nullptr);
+        QByteArray sh = "sh", c = "-c";
+        char* args[] = {sh.data(), c.data(), script.data(), bin.data(), pidFile.data(), nullptr};
         pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv.data(), envp.data()), 0);
+        EXPECT_EQ(posix_spawn(&pid, "/bin/sh", &actions, nullptr, args, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         return pid;
     };

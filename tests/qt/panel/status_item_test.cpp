@@ -13,7 +13,6 @@
 #include <cmath>
 #include <functional>
 #include <map>
-#include <sstream>
 
 #include "client/problems.hpp"
 #include "model/clock.hpp"
@@ -285,18 +284,24 @@ TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
     statusItem_.setMenuDelegate(&app);
     attach();
     const double now = fake.wallClockMs();
-    const std::vector<Phase> plan = {{"work", 25}, {"rest", 5}};
     const auto timer = [&](double minutesIn, bool paused) {
-        app.state = PomodoroState{7, "Отчёт", plan, now - minutesIn * 60000,
+        app.state = PomodoroState{7,
+                                  "Отчёт",
+                                  {{"work", 25}, {"rest", 5}},
+                                  now - minutesIn * 60000,
                                   paused ? std::optional(now) : std::nullopt};
+    };
+    const auto agenda = [&](const std::string& day, const std::string& title) {
+        app.agendaToday = "2026-12-05";
+        app.agenda = {{1, "Созвон", "2026-12-05", now, {}, false, "", {}, {}},
+                      {2, title, day, now + 3e8, {}, false, "", {}, {}}};
     };
     // Each shape from a signed-in app without a timer.
     const std::vector<std::pair<std::string, std::function<void()>>> shapes = {
         {"logged out", [&] { app.problem = kProblemNoToken, app.token.reset(); }},
         {"login pending",
          [&] {
-             app.problem = kProblemNoToken, app.token.reset();
-             app.pendingLogin = PendingLogin{"d", "ABCD-1234", 0, 3};
+             app.token.reset(), app.pendingLogin = PendingLogin{"d", "ABCD-1234", 0, 3};
          }},
         {"problem", [&] { app.problem = kProblemNoConnection; }},
         {"no timer", [] {}},
@@ -306,86 +311,73 @@ TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
         {"finished", [&] { timer(90, false); }},
         {"with agenda and an update",
          [&] {
-             timer(2, false);
-             app.agendaToday = "2026-12-05";
-             app.agenda = {{1, "Созвон", "2026-12-05", now, {}, false, "", {}, {}},
-                           {2, "Лекция", "2026-12-08", now + 3e8, {}, false, "", {}, {}}};
+             timer(2, false), agenda("2026-12-08", "Лекция");
              app.update = ReleaseInfo{"9.9", 99, {}, "/x.zip", "ab", {}};
          }},
         {"running again", [&] { timer(2, false); }},
     };
-    // A shown menu as "id kind label" lines, depth first.
-    using Lines = std::vector<std::string>;
-    std::function<void(const DBusMenuLayoutItem&, const std::string&, Lines&)> flatten =
-        [&](const DBusMenuLayoutItem& node, const std::string& path, Lines& out) {
+    // The shown menu depth first: (id, "kind label"), a label prefixed with its parents'.
+    using Shown = std::vector<std::pair<int, std::string>>;
+    std::function<void(const DBusMenuLayoutItem&, const std::string&, Shown&)> flatten =
+        [&](const DBusMenuLayoutItem& node, const std::string& path, Shown& out) {
             for (const auto& child : node.children) {
                 const auto& p = child.properties;
                 const std::string label = path + p.value("label").toString().toStdString();
-                out.push_back(std::to_string(child.id) + " " +
-                              (p.value("type") == "separator"             ? "separator "
-                               : p.value("children-display") == "submenu" ? "submenu "
-                                                                          : "item ") +
-                              label);
+                out.emplace_back(child.id, (p.value("type") == "separator" ? "separator "
+                                            : p.value("children-display") == "submenu" ? "submenu "
+                                                                                       : "item ") +
+                                               label);
                 flatten(child, label + " > ", out);
             }
         };
-    std::map<int, std::string> kindOf;
-    std::vector<Lines> firstRound;
-    std::map<std::string, int> lastIds;  // label -> id in the previous menu
-    int highest = 0;
-    std::size_t step = 0;
+    const auto open = [&] {
+        Shown shown;
+        flatten(panel_.openMenu(), "", shown);
+        return shown;
+    };
+    std::map<int, std::string> kindOf;   // id -> the kind it was first shown as
+    std::map<std::string, int> lastIds;  // line -> its id in the previous menu (0: not unique)
+    std::vector<Shown> firstRound;
     std::string previous;
+    int highest = 0;
     for (int round = 0; round < 2; ++round) {
-        std::vector<std::pair<std::string, std::function<void()>>> walk = shapes;
+        auto walk = shapes;
         walk.insert(walk.end(), shapes.rbegin() + 1, shapes.rend());  // and back
-        for (const auto& [name, enter] : walk) {
+        for (std::size_t step = 0; step < walk.size(); ++step) {
+            const auto& [name, enter] = walk[step];
             SCOPED_TRACE(name + " in round " + std::to_string(round));
             app.token = "t";
             app.pendingLogin.reset(), app.problem.reset(), app.state.reset(), app.update.reset();
             app.agenda.clear(), app.agendaToday.reset();
             enter();
-            Lines lines;
-            flatten(panel_.openMenu(), "", lines);
+            const Shown shown = open();
             std::map<std::string, int> ids;
-            for (const std::string& line : lines) {
-                std::istringstream in(line);
-                int id = 0;
-                std::string kind, label;
-                in >> id >> kind >> std::ws;
-                std::getline(in, label);
+            for (const auto& [id, line] : shown) {
                 highest = std::max(highest, id);
+                const std::string kind = line.substr(0, line.find(' '));
                 EXPECT_EQ(kindOf.try_emplace(id, kind).first->second, kind) << line;
-                if (kind != "separator") ids[label] = ids.contains(label) ? -1 : id;
+                if (kind != "separator") ids[line] = ids.contains(line) ? 0 : id;
             }
-            for (const auto& [label, id] : ids) {
-                if (id > 0 && lastIds.contains(label) && lastIds[label] > 0) {
-                    EXPECT_EQ(id, lastIds[label]) << label;
+            for (const auto& [line, id] : ids) {
+                if (id && lastIds[line]) {
+                    EXPECT_EQ(id, lastIds[line]) << line;
                 }
             }
             lastIds = ids;
-            previous = name;
-            if (round == 0) firstRound.push_back(lines);
-            EXPECT_EQ(lines, firstRound.at(step++ % firstRound.size()));
+            if (round == 0) firstRound.push_back(shown);
+            EXPECT_EQ(shown, firstRound[step]);
             if (name == "break" && previous == "running") {  // "⏭ К отдыху" → "⏭ К работе"
                 ASSERT_EQ(panel_.log.received.back().member(), "ItemsPropertiesUpdated");
                 EXPECT_TRUE(show(panel_.log.received.back()).contains("⏭ К работе"));
             }
+            previous = name;
         }
     }
     const int afterWalks = highest;
+    app.problem.reset();  // the agenda shows
     for (int day = 0; day < 300; ++day) {
-        app.agenda = {{day,
-                       "Встреча " + std::to_string(day),
-                       "2027-01-" + std::to_string(day),
-                       now,
-                       {},
-                       false,
-                       "",
-                       {},
-                       {}}};
-        Lines lines;
-        flatten(panel_.openMenu(), "", lines);
-        for (const std::string& line : lines) highest = std::max(highest, std::stoi(line));
+        agenda("2027-01-" + std::to_string(day), "Встреча " + std::to_string(day));
+        for (const auto& [id, line] : open()) highest = std::max(highest, id);
     }
     EXPECT_LE(highest, afterWalks + 3 * int(DBusMenuExporter::kForgetAfter));
 }
