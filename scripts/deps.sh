@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config                   # build
     qt6-base-dev qt6-base-dev-tools                    # the desktop adapter (Widgets, Network, DBus)
+    qt6-wayland                                        # the Wayland platform plugin the bundle carries
     nlohmann-json3-dev libicu-dev libssl-dev           # JSON, time texts and graphemes, SHA-256
     liburiparser-dev libcanberra-dev                   # URL validity, event sounds
     libxcb1-dev                                        # the XEmbed tray probe
@@ -14,6 +15,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     clang libclang-rt-14-dev                           # libFuzzer targets of the decoders
     dbus fonts-dejavu-core sound-theme-freedesktop     # private test buses, offscreen text, sounds
+    weston                                             # a headless Wayland session for the tests
     unzip zip                                          # update archives
     patchelf openssl                                   # the release bundle, its HTTPS test
 )

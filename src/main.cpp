@@ -11,6 +11,7 @@
 #include "shell/platform/qt/control/single_instance.hpp"
 #include "shell/platform/qt/gui_start.hpp"
 #include "shell/platform/qt/presence/no_place_notice.hpp"
+#include "shell/platform/qt/presence/panel_presence.hpp"
 #include "shell/platform/qt/qt_platform.hpp"
 
 int main(int argc, char** argv) {
@@ -52,5 +53,11 @@ int main(int argc, char** argv) {
         return QString::fromLatin1(*placed ? orvela::qt::ControlService::kOnPanel
                                            : orvela::qt::ControlService::kNoPlace);
     });
+    // A bar that follows the status shows the app: a place for it as much as a tray is.
+    QObject::connect(&control, &orvela::qt::ControlService::followingChanged,
+                     [&platform](bool following) {
+                         if (orvela::qt::PanelPresence* presence = platform.panelPresence())
+                             presence->setFollowed(following);
+                     });
     return application->exec();
 }

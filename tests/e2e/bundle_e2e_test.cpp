@@ -3,6 +3,7 @@
 // only. The running process's mapped files show where its libraries came from.
 #include <gtest/gtest.h>
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -60,14 +61,20 @@ protected:
     }
 
     // The program with none of our environment but the bus; `trusted` gives OpenSSL our authority.
-    void launch(bool trusted) {
+    // Offscreen, or on the Wayland display `wayland` (with its runtime folder) and nothing else.
+    void launch(bool trusted, const QString& wayland = {}, const QString& runtime = {}) {
         QProcessEnvironment env;
         env.insert("PATH", "/usr/bin:/bin");
         env.insert("HOME", root.path() + "/home");
         env.insert("XDG_DATA_HOME", root.path() + "/data");
         env.insert("XDG_CONFIG_HOME", root.path() + "/config");
         env.insert("DBUS_SESSION_BUS_ADDRESS", qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (wayland.isEmpty()) {
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            env.insert("WAYLAND_DISPLAY", wayland);
+            env.insert("XDG_RUNTIME_DIR", runtime);
+        }
         if (trusted) env.insert("SSL_CERT_FILE", root.path() + "/tls/ca.pem");
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -76,6 +83,17 @@ protected:
         ASSERT_TRUE(panel.attach()) << "the item never registered";
     }
     QString label() { return panel.itemProperty("XAyatanaLabel").toString(); }
+    // The libraries (names matched by `names`) the program mapped: from the bundle, from elsewhere.
+    std::pair<QSet<QString>, QSet<QString>> mapped(const QRegularExpression& names) {
+        std::pair<QSet<QString>, QSet<QString>> found;
+        const QString maps = readFile(QString("/proc/%1/maps").arg(app.processId()));
+        for (const QString& line : maps.split('\n')) {
+            const QString file = line.section(' ', 5).trimmed();
+            if (const auto m = names.match(file); m.hasMatch())
+                (file.startsWith(bundle + "/") ? found.first : found.second) << m.captured(1);
+        }
+        return found;
+    }
 
     QTemporaryDir root;
     test::FakePanel panel;
@@ -94,26 +112,49 @@ TEST_F(BundleEndToEnd, RunsOnItsOwnLibrariesAndShowsTheTimerOverHttps) {
 
     // Every library the bundle carries was mapped from it (the TLS backend too, now that a
     // request went out); OpenSSL, left to the system on purpose, came from there.
-    const QRegularExpression carried(
-        "/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
-        "libqopensslbackend|libqoffscreen|libssl)\\.so");
-    QSet<QString> fromBundle, elsewhere;
-    const QString maps = readFile(QString("/proc/%1/maps").arg(app.processId()));
-    for (const QString& line : maps.split('\n')) {
-        const QString file = line.section(' ', 5).trimmed();
-        if (const auto m = carried.match(file); m.hasMatch())
-            (file.startsWith(bundle + "/") ? fromBundle : elsewhere) << m.captured(1);
-    }
+    const auto [fromBundle, elsewhere] =
+        mapped(QRegularExpression("/(libQt6\\w+|libicu\\w+|liburiparser|libcanberra|"
+                                  "libqopensslbackend|libqoffscreen|libssl)\\.so"));
     EXPECT_TRUE(elsewhere == QSet<QString>{"libssl"})
         << QStringList(elsewhere.values()).join(' ').toStdString();
-    for (const char* name :
-         {"libQt6Core", "libQt6Gui", "libQt6Widgets", "libQt6Network", "libQt6DBus", "libicuuc",
-          "libicui18n", "liburiparser", "libcanberra", "libqopensslbackend", "libqoffscreen"})
-        EXPECT_TRUE(fromBundle.contains(name)) << name << " not loaded from the bundle";
+    EXPECT_TRUE(fromBundle.contains({"libQt6Core", "libQt6Gui", "libQt6Widgets", "libQt6Network",
+                                     "libQt6DBus", "libicuuc", "libicui18n", "liburiparser",
+                                     "libcanberra", "libqopensslbackend", "libqoffscreen"}))
+        << QStringList(fromBundle.values()).join(' ').toStdString();
+
+    // The plugins it carries, and no others: X11, Wayland (with its shell and decorations),
+    // headless, TLS.
+    QStringList plugins;
+    QDirIterator files(bundle + "/plugins", QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) plugins << files.next().mid(bundle.size() + 9);
+    plugins.sort();
+    EXPECT_EQ(plugins.join(' ').toStdString(),
+              "platforms/libqoffscreen.so platforms/libqwayland-generic.so platforms/libqxcb.so "
+              "tls/libqopensslbackend.so wayland-decoration-client/libbradient.so "
+              "wayland-shell-integration/libxdg-shell.so");
 
     // The first run put the bundle into the applications menu.
     const QByteArray entry = readFile(root.path() + "/data/applications/orvela-timer.desktop");
     EXPECT_TRUE(entry.contains("\nExec=\"" + program.toUtf8() + "\"\n")) << entry.toStdString();
+}
+
+// A Wayland session without Xwayland (Weston's headless backend) and only WAYLAND_DISPLAY set:
+// the bundle starts on its own Wayland plugin and client library.
+TEST_F(BundleEndToEnd, StartsOnWaylandWithoutX) {
+    QTemporaryDir runtime;
+    const QString socket = "wayland-orvela-bundle";
+    QProcess weston;
+    QProcessEnvironment env;
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    weston.setProcessEnvironment(env);
+    weston.start("weston", {"--backend=headless-backend.so", "--use-pixman", "--idle-time=0",
+                            "--socket=" + socket});
+    ASSERT_TRUE(weston.waitForStarted(5000)) << "weston is missing: scripts/deps.sh installs it";
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(runtime.path() + "/" + socket); }, 10000));
+    launch(true, socket, runtime.path());
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(mapped(QRegularExpression("/(libqwayland-generic|libQt6WaylandClient)\\.so")).first,
+              (QSet<QString>{"libqwayland-generic", "libQt6WaylandClient"}));
 }
 
 // The same run without this run's authority: the handshake fails, which is no connection.

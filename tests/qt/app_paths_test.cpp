@@ -87,7 +87,7 @@ TEST(Autostart, RegisteringWritesAnEntryThatUnregisteringRemoves) {
     ScopedEnv home("XDG_CONFIG_HOME", config.path());
     const QString entry = Autostart::userEntryPath();
     EXPECT_EQ(entry, config.path() + "/autostart/orvela-timer.desktop");
-    const Autostart autostart(entry, "/opt/ORVELA Timer.app/bin/orvela-timer");
+    const Autostart autostart(entry, "/opt/ORVELA Timer.app/bin/orvela-timer", "ubuntu:GNOME");
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_EQ(autostart.status(), LoginItemStatus::Enabled);
     EXPECT_EQ(orvela::test::readFile(entry), autostart.entryText());
@@ -98,8 +98,32 @@ TEST(Autostart, RegisteringWritesAnEntryThatUnregisteringRemoves) {
     EXPECT_EQ(autostart.status(), LoginItemStatus::NotRegistered);
 
     ASSERT_TRUE(writeFile(config.path() + "/blocked", "a file, not a folder"));
-    const Autostart blocked(config.path() + "/blocked/autostart/orvela-timer.desktop", "/x");
+    const Autostart blocked(config.path() + "/blocked/autostart/orvela-timer.desktop", "/x", "");
     EXPECT_FALSE(blocked.enable().value_or("").empty());
+}
+
+// Sessions that read no autostart entries (by any name in XDG_CURRENT_DESKTOP) show the switch
+// off even with an entry there, and switching it on writes nothing and names the line of the
+// session's own configuration; desktops, and sessions not known, run autostart as before.
+TEST(Autostart, SessionsWithoutAnAutostartRunnerAreToldTheirOwnLine) {
+    QTemporaryDir config;
+    const QString entry = config.path() + "/autostart/orvela-timer.desktop";
+    ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nExec=/x\n"));
+    const std::vector<std::pair<QString, QString>> cases = {{"sway:wlroots", "«exec /x»"},
+                                                            {"Hyprland", "«exec-once = /x»"},
+                                                            {"river", "«riverctl spawn /x»"},
+                                                            {"niri", "«spawn-at-startup \"/x\"»"},
+                                                            {"ubuntu:GNOME", ""},
+                                                            {"", ""}};
+    for (const auto& [desktop, line] : cases) {
+        SCOPED_TRACE(desktop.toStdString());
+        const Autostart autostart(entry, "/x", desktop);
+        EXPECT_EQ(autostart.status(),
+                  line.isEmpty() ? LoginItemStatus::Enabled : LoginItemStatus::NotFound);
+        if (line.isEmpty()) continue;
+        EXPECT_TRUE(QString::fromStdString(autostart.enable().value_or("")).contains(line));
+        EXPECT_EQ(orvela::test::readFile(entry), "[Desktop Entry]\nExec=/x\n");  // untouched
+    }
 }
 
 }  // namespace

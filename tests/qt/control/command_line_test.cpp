@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QXmlStreamReader>
 
 #include "control/command_line.hpp"
 
@@ -18,6 +19,8 @@ TEST(CommandLine, ArgumentsChooseBetweenTheAppAndACommand) {
         {{"-OrvelaURL"}, K::Launch, "", false, false},
         {{"-OrvelaURL", "http://x", "-OrvelaURL", "y", "skip"}, K::Command, "skip", false, false},
         {{"status", "--follow", "--json"}, K::Command, "status", true, true},
+        {{"open"}, K::Command, "open", false, false},
+        {{"quit", "--json"}, K::Usage, "", false, false},
         {{"-h", "pause"}, K::Help, "", false, false},
         {{"Pause"}, K::Usage, "", false, false},
         {{"stop", "--follow"}, K::Usage, "", false, false},
@@ -33,17 +36,30 @@ TEST(CommandLine, ArgumentsChooseBetweenTheAppAndACommand) {
     }
 }
 
-// Whatever the title holds, the line is one line: valid JSON that gives it back unchanged, or
-// the plain text with control characters made blanks.
-TEST(CommandLine, TheJsonLineCarriesAnyTextIntact) {
-    const QString title = "🍅 05:00 · \"Отчёт\"\n\\ <b>&</b>\t\u0001";
-    const QByteArray line = statusLine({{"Title", title}, {"Tooltip", "a\nb"}}, true);
+// The text of a Pango markup string (an XML fragment), or "invalid markup".
+QString markupText(const QString& markup) {
+    QXmlStreamReader reader("<markup>" + markup + "</markup>");
+    QString text;
+    while (!reader.atEnd())
+        if (reader.readNext() == QXmlStreamReader::Characters) text += reader.text();
+    return reader.hasError() ? "invalid markup" : text;
+}
+
+// Whatever the title holds, the line is one line of valid JSON whose text and tooltip, read as
+// the Pango markup waybar takes them for, give it back (control characters made blanks, the
+// tooltip's line breaks kept); the phase comes as class and alt. The plain line stays plain
+// text, one line with control characters made blanks.
+TEST(CommandLine, TheJsonLineCarriesAnyTextAsMarkup) {
+    const QString title = "🍅 05:00 · \"Отчёт\" & 'план' ‹черновик>\n\\ <b>&amp;</b>\t\u0001";
+    const QString shown = "🍅 05:00 · \"Отчёт\" & 'план' ‹черновик> \\ <b>&amp;</b>  ";
+    const QByteArray line =
+        statusLine({{"Title", title}, {"Tooltip", "a & <b>\nb\u0007"}, {"Phase", "rest"}}, true);
     const QJsonObject object = QJsonDocument::fromJson(line).object();
-    EXPECT_TRUE(!line.contains('\n') && object.value("text") == title &&
-                object.value("tooltip") == "a\nb")
-        << line.toStdString();
-    // Plain, it stays one line of text.
-    EXPECT_EQ(statusLine({{"Title", title}}, false), "🍅 05:00 · \"Отчёт\" \\ <b>&</b>  ");
+    EXPECT_FALSE(line.contains('\n')) << line.toStdString();
+    EXPECT_EQ(markupText(object.value("text").toString()), shown);
+    EXPECT_EQ(markupText(object.value("tooltip").toString()), "a & <b>\nb ");
+    EXPECT_TRUE(object.value("class") == "rest" && object.value("alt") == "rest");
+    EXPECT_EQ(statusLine({{"Title", title}}, false), shown.toUtf8());
 }
 
 }  // namespace

@@ -79,6 +79,9 @@ TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
     };
     EXPECT_EQ(signalsAfter(5), 0);
     EXPECT_FALSE(app->statusChanged);
+    QList<bool> following;  // a bar that follows counts as a place for the app
+    QObject::connect(service.get(), &ControlService::followingChanged,
+                     [&](bool now) { following << now; });
 
     {
         QDBusConnection follower = client("follower");
@@ -97,6 +100,16 @@ TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
     ASSERT_TRUE(waitUntil([&] { return service->followerCount() == 0; }));
     EXPECT_FALSE(app->statusChanged);
     EXPECT_EQ(signalsAfter(3), 0);
+    EXPECT_EQ(following, (QList<bool>{true, false}));
+}
+
+// The menu's "Открыть планер" and "Выйти" for bars without a menu, done as the menu does them.
+TEST_F(ControlServiceTest, OpensThePlannerAndQuits) {
+    QDBusConnection bus = client("bar");
+    ASSERT_EQ(call(bus, "Open").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(fake.openedUrls, std::vector<std::string>{app->base + "/planner.html"});
+    ASSERT_EQ(call(bus, "Quit").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(fake.terminations, 1);
 }
 
 // A second launch's command line reaches the app's own parts, bounded in count and length.

@@ -12,8 +12,10 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 
+#include "client/problems.hpp"
 #include "model/clock.hpp"
 #include "panel/status_item.hpp"
 #include "panel/status_notifier_item.hpp"
@@ -287,15 +289,127 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
     EXPECT_EQ(delegate_.chosen[1].action, MenuAction::Refresh);
 
     // Hosts holding the old layout learn the new revision and the changed lines.
+    delegate_.model[4].checked = true;
+    panel_.callMenu("AboutToShow", {0});
     delegate_.model[4].title = "Обновить сейчас";
-    delegate_.model[4].key.clear();
+    delegate_.model[4].checked = false;
     const auto revisions = panel_.log.firstArgs("LayoutUpdated");
     panel_.callMenu("AboutToShow", {0});
     EXPECT_GT(panel_.log.firstArgs("LayoutUpdated").value(revisions.size()).toUInt(),
               revisions.value(revisions.size() - 1).toUInt());
     ASSERT_EQ(panel_.log.received.back().member(), "ItemsPropertiesUpdated");
     EXPECT_EQ(show(panel_.log.received.back()).toStdString(),
-              "a(ia{sv})a(ias) [(5 {enabled=b:true label=s:Обновить сейчас visible=b:true})] []");
+              "a(ia{sv})a(ias) [(5 {enabled=b:true label=s:Обновить сейчас visible=b:true})] "
+              "[(5 [toggle-state toggle-type])]");
+}
+
+// Every menu the app shows, walked there and back twice as a caching host (libdbusmenu-gtk) sees
+// it: an id never changes between separator, item and sub-menu, a line that stays keeps its id
+// (a changed title arrives as a property update), the same menu comes back with the same ids,
+// and an agenda that changes at every opening does not make the ids grow.
+TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
+    ASSERT_TRUE(panel_.startWatcher());
+    test::FakePlatform fake;
+    App app(fake);
+    statusItem_.setMenuDelegate(&app);
+    attach();
+    const double now = fake.wallClockMs();
+    const auto timer = [&](double minutesIn, bool paused) {
+        app.state = PomodoroState{7,
+                                  "Отчёт",
+                                  {{"work", 25}, {"rest", 5}},
+                                  now - minutesIn * 60000,
+                                  paused ? std::optional(now) : std::nullopt};
+    };
+    const auto agenda = [&](const std::string& day, const std::string& title) {
+        app.agendaToday = "2026-12-05";
+        app.agenda = {{1, "Созвон", "2026-12-05", now, {}, false, "", {}, {}},
+                      {2, title, day, now + 3e8, {}, false, "", {}, {}}};
+    };
+    // Each shape from a signed-in app without a timer.
+    const std::vector<std::pair<std::string, std::function<void()>>> shapes = {
+        {"logged out", [&] { app.problem = kProblemNoToken, app.token.reset(); }},
+        {"login pending",
+         [&] {
+             app.token.reset(), app.pendingLogin = PendingLogin{"d", "ABCD-1234", 0, 3};
+         }},
+        {"problem", [&] { app.problem = kProblemNoConnection; }},
+        {"no timer", [] {}},
+        {"running", [&] { timer(1, false); }},
+        {"break", [&] { timer(26, false); }},
+        {"paused", [&] { timer(26, true); }},
+        {"finished", [&] { timer(90, false); }},
+        {"with agenda and an update",
+         [&] {
+             timer(2, false), agenda("2026-12-08", "Лекция");
+             app.update = ReleaseInfo{"9.9", 99, {}, "/x.zip", "ab", {}};
+         }},
+        {"running again", [&] { timer(2, false); }},
+    };
+    // The shown menu depth first: (id, "kind label"), a label prefixed with its parents'.
+    using Shown = std::vector<std::pair<int, std::string>>;
+    std::function<void(const DBusMenuLayoutItem&, const std::string&, Shown&)> flatten =
+        [&](const DBusMenuLayoutItem& node, const std::string& path, Shown& out) {
+            for (const auto& child : node.children) {
+                const auto& p = child.properties;
+                const std::string label = path + p.value("label").toString().toStdString();
+                out.emplace_back(child.id, (p.value("type") == "separator" ? "separator "
+                                            : p.value("children-display") == "submenu" ? "submenu "
+                                                                                       : "item ") +
+                                               label);
+                flatten(child, label + " > ", out);
+            }
+        };
+    const auto open = [&] {
+        Shown shown;
+        flatten(panel_.openMenu(), "", shown);
+        return shown;
+    };
+    std::map<int, std::string> kindOf;   // id -> the kind it was first shown as
+    std::map<std::string, int> lastIds;  // line -> its id in the previous menu (0: not unique)
+    std::vector<Shown> firstRound;
+    std::string previous;
+    int highest = 0;
+    for (int round = 0; round < 2; ++round) {
+        auto walk = shapes;
+        walk.insert(walk.end(), shapes.rbegin() + 1, shapes.rend());  // and back
+        for (std::size_t step = 0; step < walk.size(); ++step) {
+            const auto& [name, enter] = walk[step];
+            SCOPED_TRACE(name + " in round " + std::to_string(round));
+            app.token = "t";
+            app.pendingLogin.reset(), app.problem.reset(), app.state.reset(), app.update.reset();
+            app.agenda.clear(), app.agendaToday.reset();
+            enter();
+            const Shown shown = open();
+            std::map<std::string, int> ids;
+            for (const auto& [id, line] : shown) {
+                highest = std::max(highest, id);
+                const std::string kind = line.substr(0, line.find(' '));
+                EXPECT_EQ(kindOf.try_emplace(id, kind).first->second, kind) << line;
+                if (kind != "separator") ids[line] = ids.contains(line) ? 0 : id;
+            }
+            for (const auto& [line, id] : ids) {
+                if (id && lastIds[line]) {
+                    EXPECT_EQ(id, lastIds[line]) << line;
+                }
+            }
+            lastIds = ids;
+            if (round == 0) firstRound.push_back(shown);
+            EXPECT_EQ(shown, firstRound[step]);
+            if (name == "break" && previous == "running") {  // "⏭ К отдыху" → "⏭ К работе"
+                ASSERT_EQ(panel_.log.received.back().member(), "ItemsPropertiesUpdated");
+                EXPECT_TRUE(show(panel_.log.received.back()).contains("⏭ К работе"));
+            }
+            previous = name;
+        }
+    }
+    const int afterWalks = highest;
+    app.problem.reset();  // the agenda shows
+    for (int day = 0; day < 300; ++day) {
+        agenda("2027-01-" + std::to_string(day), "Встреча " + std::to_string(day));
+        for (const auto& [id, line] : open()) highest = std::max(highest, id);
+    }
+    EXPECT_LE(highest, afterWalks + 3 * int(DBusMenuExporter::kForgetAfter));
 }
 
 // The tray takes over while no watcher runs and hands back when one appears.

@@ -264,6 +264,22 @@ TEST(NoPlaceNotice, AFixThatBringsNoPlaceIsFollowedByWhatToDo) {
     }
 }
 
+// A bar following the status shows the app: no notice while one follows from the start, one
+// when the last has gone, withdrawn when another starts.
+TEST(NoPlaceNotice, NoneWhileABarFollows) {
+    test::FakeNotifications server(kWithActions);
+    App app;
+    app.presence.setFollowed(true);
+    spin(300);
+    EXPECT_TRUE(server.calls.isEmpty());
+    app.presence.setFollowed(false);
+    ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
+    app.presence.setFollowed(true);
+    ASSERT_TRUE(waitUntil([&] { return server.closed.size() == 1; }));
+    spin(200);
+    EXPECT_EQ(server.calls.size(), 1);
+}
+
 // None while a watcher is there; a second launch is told where the item is, and where it has
 // none the notice comes again in place; once a tray is found nothing is polled.
 TEST(NoPlaceNotice, SecondLaunchIsToldWhereAndRepeatsTheNoticeUntilATrayAppears) {

@@ -191,7 +191,13 @@ LoginItemStatus QtPlatform::loginItemStatus() {
 }
 
 std::optional<std::string> QtPlatform::registerLoginItem() {
-    return Autostart(Autostart::userEntryPath(), QCoreApplication::applicationFilePath()).enable();
+    const auto problem =
+        Autostart(Autostart::userEntryPath(), QCoreApplication::applicationFilePath()).enable();
+    // Where the session reads no autostart entries the switch cannot work: the user is told
+    // which line of the session's own configuration does it, not only the log.
+    if (problem && !sessionWithoutAutostart(qEnvironmentVariable("XDG_CURRENT_DESKTOP")).isEmpty())
+        postNotification({"login-item", "Запуск при входе в систему", *problem, std::nullopt});
+    return problem;
 }
 
 std::optional<std::string> QtPlatform::unregisterLoginItem() {

@@ -75,6 +75,7 @@ public:
     // The notice shown while the desktop has no place for the status item; a second launch
     // handed over to this process repeats it (NoPlaceNotice::secondLaunch).
     NoPlaceNotice* noPlaceNotice() const { return noPlace_.get(); }
+    PanelPresence* panelPresence() const { return presence_.get(); }
 
 private:
     // Owns the timers and the delayed calls: they die with the platform, not after it.

@@ -9,8 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
+#include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <utility>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include "control_names.hpp"
 
@@ -18,15 +23,61 @@ namespace orvela::qt {
 
 namespace {
 
-const QStringList kCommands = {"pause", "resume", "toggle",  "skip",
-                               "stop",  "extend", "refresh", "status"};
+const QStringList kCommands = {"pause",  "resume",  "toggle", "skip", "stop",
+                               "extend", "refresh", "open",   "quit", "status"};
 // How long a call may take: the app answers at once, a hung one is given up on.
 constexpr int kCallTimeoutMs = 5000;
+// How often a follower looks whether anyone still reads it.
+constexpr int kFollowerCheckMs = 1000;
 
-void printLine(std::FILE* stream, const QByteArray& line) {
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+// False when the line could not be written whole: a reader gone (EPIPE, with SIGPIPE ignored
+// as under sway, which its children inherit) or a full disk.
+bool printLine(std::FILE* stream, const QByteArray& line) {
+    const auto size = static_cast<std::size_t>(line.size());
+    const bool written =
+        std::fwrite(line.constData(), 1, size, stream) == size && std::fputc('\n', stream) != EOF;
+    return std::fflush(stream) == 0 && written && !std::ferror(stream);
+}
+
+// Whether the pipe or socket behind standard output has lost its reader; a pipe's writing end
+// polls as an error once no reader is left. A terminal or a file never does.
+bool outputLost() {
+    pollfd output{STDOUT_FILENO, 0, 0};
+    return ::poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP | POLLNVAL));
+}
+
+// Text for a Pango markup field (waybar reads a custom module's text and tooltip as markup):
+// the five markup characters as entities, and control characters other than line breaks and
+// tabs, which markup cannot hold, as spaces.
+QString markupEscaped(const QString& text, bool oneLine) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+            case '&':
+                out += QLatin1String("&amp;");
+                break;
+            case '<':
+                out += QLatin1String("&lt;");
+                break;
+            case '>':
+                out += QLatin1String("&gt;");
+                break;
+            case '"':
+                out += QLatin1String("&quot;");
+                break;
+            case '\'':
+                out += QLatin1String("&#39;");
+                break;
+            case '\n':
+            case '\t':
+                out += oneLine ? QChar(u' ') : c;
+                break;
+            default:
+                out += c.category() == QChar::Other_Control ? QChar(u' ') : c;
+        }
+    }
+    return out;
 }
 
 QDBusMessage callApp(QDBusConnection& bus, const QString& interface, const QString& method,
@@ -74,7 +125,10 @@ int failed(const QDBusMessage& reply) {
     return kExitRefused;
 }
 
-// `status --follow`: a line now and one at every change, until the app leaves the bus.
+// `status --follow`: a line now and one at every change, until the app leaves the bus or nobody
+// reads the lines any more. A bar that ends leaves its followers behind with the pipe (other
+// orphans may still hold its reading end, so writes need not fail): a follower also ends when
+// its parent does.
 class Follower : public QObject {
     Q_OBJECT
 
@@ -84,6 +138,13 @@ public:
     // Subscribes, then reads: a change between the two is printed twice, never lost.
     int start(QVariantMap properties) {
         properties_ = std::move(properties);
+        const pid_t parent = ::getppid();
+        QObject::connect(&check_, &QTimer::timeout, this, [this, parent] {
+            // Started by the first process (or a reaper) already: no parent to outlive.
+            const bool orphaned = parent != 1 && ::getppid() != parent;
+            if (orphaned || outputLost()) QCoreApplication::exit(kExitRefused);
+        });
+        check_.start(kFollowerCheckMs);
         // A bar keeps showing the last line it read: the last one is empty (in JSON, an empty
         // text), which hides the module instead of leaving a countdown frozen on the bar.
         QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
@@ -104,6 +165,7 @@ public:
         const QDBusMessage all = getAll(bus_);
         if (all.type() == QDBusMessage::ErrorMessage) return failed(all);
         changed(QString::fromLatin1(kControlInterface), propertiesIn(all), {});
+        if (lost_) return kExitRefused;
         // The app may have gone between the check and the subscription.
         if (!bus_.interface()->isServiceRegistered(QString::fromLatin1(kControlService)))
             return kExitDone;
@@ -115,9 +177,11 @@ public slots:
         if (interface != QLatin1String(kControlInterface)) return;
         for (auto it = values.begin(); it != values.end(); ++it) properties_[it.key()] = it.value();
         const QByteArray line = statusLine(properties_, json_);
-        if (line == last_) return;
+        if (line == last_ || lost_) return;
         last_ = line;
-        printLine(stdout, line);
+        if (printLine(stdout, line)) return;
+        lost_ = true;
+        QCoreApplication::exit(kExitRefused);
     }
 
 private:
@@ -126,7 +190,23 @@ private:
     QDBusServiceWatcher watcher_;
     QVariantMap properties_;
     QByteArray last_;
+    QTimer check_;
+    bool lost_ = false;  // a line could not be written
 };
+
+// `quit`: done once the app has left the bus, so that a launch right after it starts afresh.
+// An app quitting may go before its answer does; gone is what was asked for.
+int quitApp(QDBusConnection& bus) {
+    const QString service = QString::fromLatin1(kControlService);
+    const QDBusMessage reply =
+        callApp(bus, QString::fromLatin1(kControlInterface), QStringLiteral("Quit"));
+    const auto running = [&] { return bus.interface()->isServiceRegistered(service).value(); };
+    if (reply.type() == QDBusMessage::ErrorMessage && running()) return failed(reply);
+    for (int waited = 0; waited < kCallTimeoutMs && running(); waited += 50) QThread::msleep(50);
+    if (!running()) return kExitDone;
+    printLine(stderr, QByteArrayLiteral("ORVELA Timer не отвечает"));
+    return kExitRefused;
+}
 
 int runCommand(const Invocation& invocation) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -135,6 +215,7 @@ int runCommand(const Invocation& invocation) {
         printLine(stderr, QByteArrayLiteral("ORVELA Timer не запущен"));
         return kExitNotRunning;
     }
+    if (invocation.command == QLatin1String("quit")) return quitApp(bus);
     if (invocation.command != QLatin1String("status")) {
         QString method = invocation.command;
         method[0] = method[0].toUpper();
@@ -201,9 +282,13 @@ QString helpText() {
         "  stop              остановить таймер\n"
         "  extend            +45 минут, когда время задачи вышло\n"
         "  refresh           сейчас же обновить таймер и расписание\n"
+        "  open              открыть планер\n"
+        "  quit              выйти из приложения\n"
         "  status            показать строку из панели\n"
-        "    --json          одним объектом JSON для waybar: text, tooltip, class, percentage\n"
+        "    --json          одним объектом JSON для waybar: text, tooltip (разметка Pango),\n"
+        "                    class и alt (фаза), percentage\n"
         "    --follow        печатать строку при каждом изменении, пока приложение работает\n"
+        "                    и строки кто-то читает\n"
         "  --help            эта справка\n"
         "\n"
         "Коды выхода: 0 — выполнено; 1 — команда сейчас недоступна (причина в stderr);\n"
@@ -220,10 +305,13 @@ QByteArray statusLine(const QVariantMap& properties, bool json) {
             if (c.category() == QChar::Other_Control) c = u' ';
         return line.toUtf8();
     }
+    const QString phase = properties.value(QStringLiteral("Phase")).toString();
     const QJsonObject object{
-        {QStringLiteral("text"), title},
-        {QStringLiteral("tooltip"), properties.value(QStringLiteral("Tooltip")).toString()},
-        {QStringLiteral("class"), properties.value(QStringLiteral("Phase")).toString()},
+        {QStringLiteral("text"), markupEscaped(title, true)},
+        {QStringLiteral("tooltip"),
+         markupEscaped(properties.value(QStringLiteral("Tooltip")).toString(), false)},
+        {QStringLiteral("class"), phase},
+        {QStringLiteral("alt"), phase},
         {QStringLiteral("percentage"), properties.value(QStringLiteral("Progress")).toInt()},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);

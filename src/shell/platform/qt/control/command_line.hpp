@@ -1,5 +1,6 @@
 // The command line of the same binary: `orvela-timer pause|resume|toggle|skip|stop|extend|
-// refresh|status [--json] [--follow]`, a thin client of the running app's control interface.
+// refresh|open|quit|status [--json] [--follow]`, a thin client of the running app's control
+// interface.
 // It never starts the app and needs no display.
 #pragma once
 
@@ -33,8 +34,9 @@ Invocation parseInvocation(const QStringList& arguments);
 
 QString helpText();
 
-// One line of `status` (without its line feed): the title, or with `json` the object a
-// waybar custom module reads: text, tooltip, class (the phase) and percentage (the progress).
+// One line of `status` (without its line feed): the title as plain text, or with `json` the
+// object a waybar custom module reads: text and tooltip as Pango markup (waybar's default),
+// class and alt (the phase: a style and a format-icons key) and percentage (the progress).
 QByteArray statusLine(const QVariantMap& properties, bool json);
 
 // Runs a Command, Help or Usage invocation to its end and returns the process's exit status.

@@ -62,6 +62,14 @@ void ControlService::Refresh() {
     run(TimerCommand::Refresh);
 }
 
+void ControlService::Open() {
+    app_.openPlanner();
+}
+void ControlService::Quit() {
+    // After the answer has gone out, as the menu's item does it (on a later loop turn).
+    app_.quit();
+}
+
 void ControlService::run(TimerCommand command) {
     const auto refused = app_.control(command);
     if (refused && calledFromDBus())
@@ -85,12 +93,14 @@ void ControlService::Follow() {
     }
     followers_.insert(name);
     watcher_.addWatchedService(name);
+    if (followers_.size() == 1) emit followingChanged(true);
 }
 
 void ControlService::followerLeft(const QString& name) {
     watcher_.removeWatchedService(name);
-    followers_.remove(name);
-    if (followers_.isEmpty()) app_.statusChanged = nullptr;
+    if (!followers_.remove(name) || !followers_.isEmpty()) return;
+    app_.statusChanged = nullptr;
+    emit followingChanged(false);
 }
 
 void ControlService::statusChanged() {

@@ -8,7 +8,8 @@
 // The title changes every second while a timer runs, so changes are signalled
 // (org.freedesktop.DBus.Properties.PropertiesChanged) only while some client follows: Follow()
 // registers the caller's unique name, and the registration ends when that name leaves the bus.
-// Without a follower the app does not even look at what changed.
+// Without a follower the app does not even look at what changed. A follower is also a place
+// where the user sees the app (a bar's module), told as followingChanged.
 #pragma once
 
 #include <QDBusConnection>
@@ -72,6 +73,9 @@ public slots:
     void Stop();
     void Extend();
     void Refresh();
+    // The menu's "Открыть планер" and "Выйти", for bars that show no menu.
+    void Open();
+    void Quit();
     // Property changes are signalled while the caller stays on the bus.
     void Follow();
     // A second launch handing over its command line (nothing, for a plain launch); answers
@@ -81,6 +85,9 @@ public slots:
 signals:
     // Not exported: for the app's own parts that answer a second launch.
     void launchedAgain(const QStringList& arguments);
+    // Not exported: the first follower came or the last one left. A bar that follows shows
+    // the app, so it counts as a place for it.
+    void followingChanged(bool following);
 
 private:
     void run(TimerCommand command);

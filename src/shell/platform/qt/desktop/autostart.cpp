@@ -41,14 +41,46 @@ QString desktopExecArgument(const QString& argument) {
     return desktopStringValue(quoted);
 }
 
-Autostart::Autostart(QString entryPath, QString executable)
-    : entryPath_(std::move(entryPath)), executable_(std::move(executable)) {}
+QString sessionWithoutAutostart(const QString& currentDesktop) {
+    static const QStringList kWithoutAutostart = {"sway", "Hyprland", "river", "dwl", "niri", "i3"};
+    const QStringList names = currentDesktop.split(u':', Qt::SkipEmptyParts);
+    for (const QString& name : names) {
+        for (const QString& known : kWithoutAutostart)
+            if (name.compare(known, Qt::CaseInsensitive) == 0) return known;
+    }
+    return {};
+}
+
+QString sessionStartAdvice(const QString& session, const QString& executable) {
+    const QString program = executable.contains(u' ') ? u'"' + executable + u'"' : executable;
+    QString line = QStringLiteral("exec ") + program;
+    if (session == QLatin1String("Hyprland")) line = QStringLiteral("exec-once = ") + program;
+    if (session == QLatin1String("river")) line = QStringLiteral("riverctl spawn ") + program;
+    if (session == QLatin1String("niri"))
+        line = QStringLiteral("spawn-at-startup \"%1\"").arg(executable);
+    if (session == QLatin1String("dwl"))
+        return QStringLiteral(
+                   "%1 не запускает программы из автозапуска: запускайте %2 при "
+                   "входе из своего файла запуска сеанса")
+            .arg(session, program);
+    return QStringLiteral(
+               "%1 не запускает программы из автозапуска: добавьте в его "
+               "настройки строку «%2»")
+        .arg(session, line);
+}
+
+Autostart::Autostart(QString entryPath, QString executable, const QString& currentDesktop)
+    : entryPath_(std::move(entryPath)),
+      executable_(std::move(executable)),
+      sessionWithoutAutostart_(sessionWithoutAutostart(currentDesktop)) {}
 
 QString Autostart::userEntryPath() {
     return configHome() + QStringLiteral("/autostart/orvela-timer.desktop");
 }
 
 LoginItemStatus Autostart::status() const {
+    // An entry this session never reads launches nothing.
+    if (!sessionWithoutAutostart_.isEmpty()) return LoginItemStatus::NotFound;
     QFile file(entryPath_);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return LoginItemStatus::NotRegistered;
     // The session skips an entry marked Hidden (how a user "deletes" a system-wide one), and
@@ -88,6 +120,8 @@ QByteArray Autostart::entryText() const {
 }
 
 std::optional<std::string> Autostart::enable() const {
+    if (!sessionWithoutAutostart_.isEmpty())
+        return sessionStartAdvice(sessionWithoutAutostart_, executable_).toStdString();
     const QString folder = QFileInfo(entryPath_).absolutePath();
     if (!QDir().mkpath(folder)) return (QStringLiteral("Cannot create ") + folder).toStdString();
     // Written whole or not at all: a half-written entry would start nothing, or worse.

@@ -49,10 +49,68 @@ QVariantMap DBusMenuExporter::filtered(const QVariantMap& all, const PropertyFil
     return result;
 }
 
+namespace {
+
+// A text inside an identity, with its length, so that no title can pass for another part.
+void appendPart(std::string& identity, char tag, const std::string& text) {
+    identity += tag;
+    identity += std::to_string(text.size());
+    identity += ':';
+    identity += text;
+}
+
+}  // namespace
+
+int DBusMenuExporter::idFor(const std::string& identity, IdKind kind) {
+    auto [it, added] = identities_.try_emplace(identity);
+    if (added) {
+        std::vector<int>& spare = spare_[static_cast<std::size_t>(kind)];
+        if (!spare.empty()) {
+            it->second.id = spare.back();
+            spare.pop_back();
+        } else {
+            it->second.id = static_cast<int>(kinds_.size());
+            kinds_.push_back(kind);
+            nodes_.emplace_back();
+        }
+    }
+    it->second.seen = rebuilds_;
+    return it->second.id;
+}
+
+void DBusMenuExporter::forgetUnseen() {
+    for (auto it = identities_.begin(); it != identities_.end();) {
+        if (rebuilds_ - it->second.seen < kForgetAfter) {
+            ++it;
+            continue;
+        }
+        const int id = it->second.id;
+        spare_[static_cast<std::size_t>(kinds_[static_cast<std::size_t>(id)])].push_back(id);
+        it = identities_.erase(it);
+    }
+}
+
 void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent) {
+    // Siblings of one identity are told apart by their order.
+    std::unordered_map<std::string, int> seen;
     for (const MenuItem& item : items) {
-        const int id = static_cast<int>(nodes_.size());
-        nodes_.push_back(Node{item, {}});
+        const IdKind kind = item.kind == MenuItem::Kind::Separator ? IdKind::Separator
+                            : item.submenu                         ? IdKind::Submenu
+                                                                   : IdKind::Item;
+        std::string identity = std::to_string(parent) + '/' +
+                               std::to_string(static_cast<int>(item.kind)) + '/' +
+                               std::to_string(static_cast<int>(kind)) + '/' +
+                               std::to_string(static_cast<int>(item.action)) + '/';
+        if (item.represented) {
+            appendPart(identity, 'r', *item.represented);
+        } else if (item.action == MenuAction::None) {
+            appendPart(identity, 't', item.title);
+        } else {
+            appendPart(identity, 'k', item.key);
+        }
+        identity += '#' + std::to_string(seen[identity]++);
+        const int id = idFor(identity, kind);
+        nodes_[static_cast<std::size_t>(id)] = Node{item, {}, true};
         nodes_[static_cast<std::size_t>(parent)].children.push_back(id);
         if (item.submenu) addNodes(*item.submenu, id);
     }
@@ -63,16 +121,19 @@ void DBusMenuExporter::rebuild(bool announce) {
     const bool changed = !built_ || items != model_;
     built_ = true;
 
-    // Ids are positions in the tree, so an unchanged model keeps its ids and a host's open view
-    // stays valid; what changed under an id it already knows is told as property updates.
+    // A line that keeps its identity keeps its id, so an unchanged model keeps every id and a
+    // host's open view stays valid; what changed under an id it already knows is told as
+    // property updates.
     std::vector<QVariantMap> before;
     before.reserve(nodes_.size());
     for (std::size_t id = 0; id < nodes_.size(); ++id) before.push_back(properties(int(id)));
 
+    ++rebuilds_;
     model_ = std::move(items);
-    nodes_.clear();
-    nodes_.push_back(Node{});
+    for (Node& node : nodes_) node = Node{};
+    nodes_[0].shown = true;
     addNodes(model_, 0);
+    forgetUnseen();
 
     if (!changed && !announce) return;
     ++revision_;
@@ -84,6 +145,7 @@ void DBusMenuExporter::rebuild(bool announce) {
     DBusMenuItemKeysList removed;
     const std::size_t common = std::min(before.size(), nodes_.size());
     for (std::size_t id = 1; id < common; ++id) {
+        if (before[id].isEmpty() || !known(int(id))) continue;  // a line new or gone
         const QVariantMap now = properties(int(id));
         if (now == before[id]) continue;
         updated.push_back({int(id), now});
@@ -452,7 +514,8 @@ DBusMenuExporter::DBusMenuExporter(MainLoopBus* bus, QString path, Build build, 
       path_(std::move(path)),
       build_(std::move(build)),
       chosen_(std::move(chosen)) {
-    nodes_.push_back(Node{});
+    nodes_.push_back(Node{{}, {}, true});
+    kinds_.push_back(IdKind::Submenu);
     if (!bus || !bus->isOpen()) return;
     sd_bus_slot* slot = nullptr;
     exported_ = sd_bus_add_object_vtable(bus->bus(), &slot, path_.toUtf8().constData(), kInterface,

@@ -4,6 +4,18 @@
 // The model is the core's: asked for afresh each time a host is about to show the menu, served
 // as a tree of numbered items, and a click comes back as the MenuItem that was shown. The
 // exporter writes with sd-bus; the Qt types below carry the properties it sends.
+//
+// Item ids are kept for the life of the process, because hosts built on libdbusmenu-gtk
+// (waybar, Xfce, MATE, Budgie) keep their rows by id and never rebuild one whose type changed:
+// an id once given to a separator, a plain item or a sub-menu stays with that kind. A line keeps
+// its id across rebuilds as long as it keeps its identity: its parent, its kind, its action, and
+// - its represented object when it has one (an agenda line: its day),
+// - its title when it has no action (notes, headers, sub-menus: the text is all they are),
+// - its shortcut letter otherwise ("Открыть планер" and the task's own line both open the
+//   planner; a control keeps its id while its title changes),
+// with the number of earlier siblings of the same identity. An identity not seen for
+// kForgetAfter rebuilds is forgotten and its id may serve a new line of the same kind, so the
+// ids stay few however long the app runs and however often a host or the agenda churns.
 #pragma once
 
 #include <QList>
@@ -12,8 +24,12 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "main_loop_bus.hpp"
@@ -57,6 +73,9 @@ public:
                      QObject* parent = nullptr);
     ~DBusMenuExporter() override;
 
+    // Rebuilds after which an identity unseen is forgotten.
+    static constexpr std::uint64_t kForgetAfter = 64;
+
     const QString& path() const { return path_; }
     bool isExported() const { return exported_; }
     uint revision() const { return revision_; }
@@ -66,9 +85,18 @@ private:
     struct Calls;
     friend struct Calls;
 
+    // What a host keeps apart: an id is never handed from one of these to another.
+    enum class IdKind : std::uint8_t { Separator, Item, Submenu };
+    static constexpr std::size_t kIdKinds = 3;
+
     struct Node {
         MenuItem item;
         std::vector<int> children;
+        bool shown = false;  // part of the current model
+    };
+    struct Identity {
+        int id = 0;
+        std::uint64_t seen = 0;  // the rebuild that last showed it
     };
     // The property names a host asked for; an empty list asks for all of them. Names no item
     // ever has are dropped as they are read, so a long list costs nothing to hold.
@@ -82,7 +110,12 @@ private:
     void rebuild(bool announce);
     void ensureBuilt();
     void addNodes(const std::vector<MenuItem>& items, int parent);
-    bool known(int id) const { return id >= 0 && static_cast<std::size_t>(id) < nodes_.size(); }
+    int idFor(const std::string& identity, IdKind kind);
+    void forgetUnseen();
+    bool known(int id) const {
+        return id >= 0 && static_cast<std::size_t>(id) < nodes_.size() &&
+               nodes_[static_cast<std::size_t>(id)].shown;
+    }
     QVariantMap properties(int id) const;
     static QVariantMap filtered(const QVariantMap& all, const PropertyFilter& names);
     // (ia{sv}av) of `id` and its children `depth` levels down (all of them when negative).
@@ -102,7 +135,11 @@ private:
     bool built_ = false;
     uint revision_ = 1;
     std::vector<MenuItem> model_;
-    std::vector<Node> nodes_;  // indexed by item id; 0 is the invisible root
+    std::vector<Node> nodes_;    // indexed by item id; 0 is the invisible root
+    std::vector<IdKind> kinds_;  // indexed by item id: the kind each id was first given to
+    std::array<std::vector<int>, kIdKinds> spare_;  // forgotten ids, by kind
+    std::unordered_map<std::string, Identity> identities_;
+    std::uint64_t rebuilds_ = 0;
 };
 
 }  // namespace orvela::qt

@@ -72,9 +72,18 @@ void PanelPresence::start() {
 
 void PanelPresence::watcherChanged(bool up) {
     watcherUp_ = up;
+    placeChanged(up);
+}
+
+void PanelPresence::setFollowed(bool followed) {
+    followed_ = followed;
+    placeChanged(followed);
+}
+
+void PanelPresence::placeChanged(bool up) {
     if (up) {
         setState(State::Present);
-    } else if (!grace_.isActive() && state_ == State::Present) {
+    } else if (!watcherUp_ && !followed_ && !grace_.isActive() && state_ == State::Present) {
         // A panel restarting comes back within the grace period; only a lasting absence counts.
         setState(State::Checking);
         grace_.start();
@@ -82,7 +91,7 @@ void PanelPresence::watcherChanged(bool up) {
 }
 
 void PanelPresence::check() {
-    if (watcherUp_ || (xembedTray_ && xembedTray_())) {
+    if (watcherUp_ || followed_ || (xembedTray_ && xembedTray_())) {
         setState(State::Present);
     } else {
         setState(State::Missing);

@@ -2,7 +2,9 @@
 // Uses panel/'s watcher name and nothing else of the adapter (the notice speaks to the bus itself).
 //
 // Whether the desktop has any place for the status item: a StatusNotifierItem host (its watcher
-// on the session bus) or an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection).
+// on the session bus), an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection),
+// or a bar that follows the app's status (`orvela-timer status --follow`, told by the owner of
+// the control interface).
 //
 // Once a place exists this costs nothing: the watcher's coming and going arrives as a bus
 // signal, and nothing is polled. Only while there is no place at all is the XEmbed tray looked
@@ -36,6 +38,8 @@ public:
 
     void start();
     State state() const { return state_; }
+    // Whether some bar follows the status: a place while it lasts, lost as a panel is.
+    void setFollowed(bool followed);
 
 signals:
     // Neither host nor tray for the whole grace period (at start or after a panel went away).
@@ -46,6 +50,7 @@ signals:
 private:
     void check();
     void watcherChanged(bool up);
+    void placeChanged(bool up);
     void setState(State state);
 
     QDBusConnection bus_;
@@ -55,6 +60,7 @@ private:
     QTimer grace_;
     QTimer poll_;
     bool watcherUp_ = false;
+    bool followed_ = false;
     // An owner change seen before NameHasOwner answered makes that answer stale.
     bool ownerChangeSeen_ = false;
     State state_ = State::Checking;
