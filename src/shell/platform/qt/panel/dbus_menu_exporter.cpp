@@ -90,15 +90,15 @@ void DBusMenuExporter::forgetUnseen() {
     }
 }
 
-void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent) {
+void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent,
+                                const std::string& scope) {
     // Siblings of one identity are told apart by their order.
     std::unordered_map<std::string, int> seen;
-    for (const MenuItem& item : items) {
+    const auto add = [&](const MenuItem& item) {
         const IdKind kind = item.kind == MenuItem::Kind::Separator ? IdKind::Separator
                             : item.submenu                         ? IdKind::Submenu
                                                                    : IdKind::Item;
-        std::string identity = std::to_string(parent) + '/' +
-                               std::to_string(static_cast<int>(item.kind)) + '/' +
+        std::string identity = scope + '/' + std::to_string(static_cast<int>(item.kind)) + '/' +
                                std::to_string(static_cast<int>(kind)) + '/' +
                                std::to_string(static_cast<int>(item.action)) + '/';
         if (item.represented) {
@@ -112,7 +112,36 @@ void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent) 
         const int id = idFor(identity, kind);
         nodes_[static_cast<std::size_t>(id)] = Node{item, {}, true};
         nodes_[static_cast<std::size_t>(parent)].children.push_back(id);
-        if (item.submenu) addNodes(*item.submenu, id);
+        return std::pair{id, identity};
+    };
+    const auto line = [](MenuItem::Kind kind, const std::string& title) {
+        MenuItem made;
+        made.kind = kind;
+        made.title = title;
+        return made;
+    };
+    const auto separate = [&] {
+        const std::vector<int>& siblings = nodes_[static_cast<std::size_t>(parent)].children;
+        if (!siblings.empty() && nodes_[static_cast<std::size_t>(siblings.back())].item.kind !=
+                                     MenuItem::Kind::Separator)
+            add(line(MenuItem::Kind::Separator, {}));
+    };
+    bool afterSection = false;
+    for (const MenuItem& item : items) {
+        if (item.submenu && submenusInPlace_) {
+            // A section headed by the sub-menu's title, separators around it. Its lines are
+            // scoped by the sub-menu, as they were under it, so the same action in the main
+            // menu is another line with an id of its own.
+            separate();
+            const std::string header = add(line(MenuItem::Kind::SectionHeader, item.title)).second;
+            addNodes(*item.submenu, parent, header);
+            afterSection = true;
+            continue;
+        }
+        if (afterSection && item.kind != MenuItem::Kind::Separator) separate();
+        afterSection = false;
+        const int id = add(item).first;
+        if (item.submenu) addNodes(*item.submenu, id, std::to_string(id));
     }
 }
 
@@ -132,7 +161,7 @@ void DBusMenuExporter::rebuild(bool announce) {
     model_ = std::move(items);
     for (Node& node : nodes_) node = Node{};
     nodes_[0].shown = true;
-    addNodes(model_, 0);
+    addNodes(model_, 0, "0");
     forgetUnseen();
 
     if (!changed && !announce) return;

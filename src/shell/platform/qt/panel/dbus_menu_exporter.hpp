@@ -8,7 +8,8 @@
 // Item ids are kept for the life of the process, because hosts built on libdbusmenu-gtk
 // (waybar, Xfce, MATE, Budgie) keep their rows by id and never rebuild one whose type changed:
 // an id once given to a separator, a plain item or a sub-menu stays with that kind. A line keeps
-// its id across rebuilds as long as it keeps its identity: its parent, its kind, its action, and
+// its id across rebuilds as long as it keeps its identity: its parent (or the sub-menu it was
+// laid out from), its kind, its action, and
 // - its represented object when it has one (an agenda line: its day),
 // - its title when it has no action (notes, headers, sub-menus: the text is all they are),
 // - its shortcut letter otherwise ("Открыть планер" and the task's own line both open the
@@ -79,6 +80,13 @@ public:
     const QString& path() const { return path_; }
     bool isExported() const { return exported_; }
     uint revision() const { return revision_; }
+    // Lays each sub-menu out in place: a section headed by the sub-menu's title, its lines in
+    // their order, separators around it. KDE Plasma 5.27 opens a tray menu's sub-menus to the
+    // right and never flips them, so with the tray in its usual place (the bottom right corner)
+    // "Настройки" opened off the screen and its lines could not be reached. GNOME's AppIndicator
+    // shows sub-menus folded inside the menu and Xfce flips them, so one flat menu serves every
+    // host. Takes effect at the next rebuild.
+    void setSubmenusInPlace(bool inPlace) { submenusInPlace_ = inPlace; }
 
 private:
     // The sd-bus handlers of the interface's methods and properties.
@@ -109,7 +117,9 @@ private:
     // nothing changed (a host that asked with AboutToShow waits for LayoutUpdated).
     void rebuild(bool announce);
     void ensureBuilt();
-    void addNodes(const std::vector<MenuItem>& items, int parent);
+    // Numbers `items` under `parent`; `scope` names what they belong to in the identities (the
+    // parent, or the sub-menu a section laid out in place stands for).
+    void addNodes(const std::vector<MenuItem>& items, int parent, const std::string& scope);
     int idFor(const std::string& identity, IdKind kind);
     void forgetUnseen();
     bool known(int id) const {
@@ -133,6 +143,7 @@ private:
     Chosen chosen_;
     bool exported_ = false;
     bool built_ = false;
+    bool submenusInPlace_ = false;
     uint revision_ = 1;
     std::vector<MenuItem> model_;
     std::vector<Node> nodes_;    // indexed by item id; 0 is the invisible root

@@ -16,8 +16,11 @@ namespace orvela::qt {
 QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
-        bus_.get(), menuPath, [this] { return withoutSubmenus(buildMenu()); },
+        bus_.get(), menuPath, [this] { return buildMenu(); },
         [this](const MenuItem& item) { deliver(item); }, this);
+    // The exported menu is flat for every host (see setSubmenusInPlace); the tray's QMenu keeps
+    // its sub-menus, which Qt flips at the screen's edge.
+    menu_->setSubmenusInPlace(true);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
 
     paintIcons();
@@ -103,34 +106,6 @@ void QtStatusItem::middleClicked() {
             if (middleClick_) middleClick_();
         },
         Qt::QueuedConnection);
-}
-
-std::vector<MenuItem> withoutSubmenus(std::vector<MenuItem> items) {
-    std::vector<MenuItem> flat;
-    const auto line = [&flat](MenuItem::Kind kind, const std::string& title) {
-        flat.emplace_back().kind = kind;
-        flat.back().title = title;
-    };
-    const auto separate = [&] {
-        if (!flat.empty() && flat.back().kind != MenuItem::Kind::Separator)
-            line(MenuItem::Kind::Separator, {});
-    };
-    bool afterSection = false;
-    for (MenuItem& item : items) {
-        if (!item.submenu) {
-            // A section ends at the next separator, or one is put in.
-            if (afterSection && item.kind != MenuItem::Kind::Separator) separate();
-            afterSection = false;
-            flat.push_back(std::move(item));
-            continue;
-        }
-        separate();
-        line(MenuItem::Kind::SectionHeader, item.title);
-        for (MenuItem& inner : withoutSubmenus(std::move(*item.submenu)))
-            flat.push_back(std::move(inner));
-        afterSection = true;
-    }
-    return flat;
 }
 
 std::vector<MenuItem> QtStatusItem::buildMenu() {

@@ -29,14 +29,6 @@ class DBusMenuExporter;
 class MainLoopBus;
 class StatusNotifierItem;
 
-// `items` with each sub-menu laid out in place: a section headed by the sub-menu's title, its
-// lines in their order, separators around it. KDE Plasma 5.27 opens a tray menu's sub-menus to
-// the right and never flips them, so with the tray in its usual place (the bottom right corner)
-// "Настройки" opened off the screen and its lines could not be reached. GNOME's AppIndicator shows
-// sub-menus folded inside the menu and Xfce flips them, so one flat menu serves every host of the
-// exported menu; the XEmbed tray's own QMenu keeps them (Qt flips them at the screen's edge).
-std::vector<MenuItem> withoutSubmenus(std::vector<MenuItem> items);
-
 class QtStatusItem : public QObject, public orvela::StatusItem {
     Q_OBJECT
 
