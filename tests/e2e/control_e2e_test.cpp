@@ -14,7 +14,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <memory>
 
 #include "dev-service/service.hpp"
@@ -28,10 +27,23 @@ namespace {
 using test::waitUntil;
 using Seen = test::HostileServer::Seen;
 
+// A command line's exit status (-1 when it crashed or hung), standard error and output.
 struct CliRun {
     int exit = -1;
-    QString out, err;
+    std::string err;
+    QString out;
+    auto said() const { return std::tuple(exit, err, out); }
 };
+
+bool matches(const QString& pattern, const QString& text) {
+    return QRegularExpression("^(" + pattern + ")$").match(text).hasMatch();
+}
+
+// Ended within five seconds, of its own accord and with status 0.
+bool exitedCleanly(QProcess& process) {
+    return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
 
 class ControlEndToEnd : public ::testing::Test {
 protected:
@@ -39,10 +51,9 @@ protected:
         ASSERT_TRUE(root.isValid() && panel.isConnected())
             << "run under scripts/with-session-bus.sh";
         ASSERT_EQ(::mkdir(QFile::encodeName(root.path() + "/run").constData(), 0700), 0);
-        for (const auto& [name, value] : {std::pair{"HOME", "/home"},
-                                          {"XDG_CONFIG_HOME", "/config"},
-                                          {"XDG_RUNTIME_DIR", "/run"}})
-            environment.insert(name, root.path() + value);
+        environment.insert("HOME", root.path() + "/home");
+        environment.insert("XDG_CONFIG_HOME", root.path() + "/config");
+        environment.insert("XDG_RUNTIME_DIR", root.path() + "/run");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
     }
     void TearDown() override {
@@ -52,20 +63,22 @@ protected:
         ASSERT_TRUE(test::writeFile(root.path() + "/home/.config/orvela/token",
                                     QByteArray::fromStdString(token + "\n")));
     }
-    QProcess* launch(const QStringList& arguments = {}) {
-        auto& app = apps.emplace_back(std::make_unique<QProcess>());
-        app->setProcessEnvironment(environment);
-        app->start(ORVELA_TIMER_BIN, QStringList{"-OrvelaURL", base} + arguments);
-        return app.get();
+    QProcess& start(QProcess& process, const QStringList& arguments) {
+        process.setProcessEnvironment(environment);
+        process.start(ORVELA_TIMER_BIN, arguments);
+        return process;
+    }
+    QProcess& launch(const QStringList& arguments = {}) {
+        return start(*apps.emplace_back(std::make_unique<QProcess>()),
+                     QStringList{"-OrvelaURL", base} + arguments);
     }
     CliRun run(const QStringList& arguments) {
         QProcess cli;
-        cli.setProcessEnvironment(environment);
-        cli.start(ORVELA_TIMER_BIN, arguments);
-        EXPECT_TRUE(cli.waitForFinished(10000)) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(start(cli, arguments).waitForFinished(10000))
+            << arguments.join(' ').toStdString();
         return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-                QString::fromUtf8(cli.readAllStandardOutput()),
-                QString::fromUtf8(cli.readAllStandardError())};
+                cli.readAllStandardError().toStdString(),
+                QString::fromUtf8(cli.readAllStandardOutput())};
     }
     // The stand-in with its demo timer, and the app showing it.
     void startDemo() {
@@ -110,26 +123,21 @@ TEST_F(ControlEndToEnd, OneAppPerSessionAndTheNextOnceItHasGone) {
         SCOPED_TRACE(bus ? "bus" : "lock");
         if (!bus) environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         const auto before = polls();
-        QProcess* first = launch();
+        QProcess& first = launch();
         ASSERT_TRUE(waitUntil([&] { return polls() == before + 1; }, 10000));
         QElapsedTimer clock;
         clock.start();
-        QProcess* second = launch({"--from-the-menu"});
-        ASSERT_TRUE(second->waitForFinished(5000));
+        EXPECT_TRUE(exitedCleanly(launch({"--from-the-menu"})));
         EXPECT_LT(clock.elapsed(), 1000);
-        EXPECT_EQ(std::pair(second->exitStatus(), second->exitCode()),
-                  std::pair(QProcess::NormalExit, 0));
         test::spin(1500);
-        EXPECT_EQ(std::pair(polls(), first->state()), std::pair(before + 1, QProcess::Running));
+        EXPECT_EQ(std::pair(polls(), first.state()), std::pair(before + 1, QProcess::Running));
         EXPECT_TRUE(!bus || panel.watcher.registrations.size() == 1);  // no bus, no panel
-
-        first->terminate();
-        ASSERT_TRUE(first->waitForFinished(5000));
-        QProcess* next = launch();
-        EXPECT_TRUE(waitUntil([&] { return polls() == before + 2; }, 10000))
-            << "handed over to nobody";
-        next->terminate();
-        next->waitForFinished(5000);
+        first.terminate();
+        ASSERT_TRUE(first.waitForFinished(5000));
+        QProcess& next = launch();
+        EXPECT_TRUE(waitUntil([&] { return polls() == before + 2; }, 10000)) << "no one took over";
+        next.terminate();
+        next.waitForFinished(5000);
     }
 }
 
@@ -139,17 +147,15 @@ TEST_F(ControlEndToEnd, OneAppPerSessionAndTheNextOnceItHasGone) {
 // when the app quits, a last one that clears it; then nothing runs and the exit says so.
 TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
     ASSERT_NO_FATAL_FAILURE(startDemo());
-    EXPECT_TRUE(QRegularExpression("^🍅 2\\d:\\d\\d · Демо-задача\n$")
-                    .match(run({"status"}).out)
-                    .hasMatch());
+    EXPECT_TRUE(matches("🍅 2\\d:\\d\\d · Демо-задача\n", run({"status"}).out));
     QProcess follow;
-    follow.setProcessEnvironment(environment);
-    follow.start(ORVELA_TIMER_BIN, {"status", "--json", "--follow"});
+    start(follow, {"status", "--json", "--follow"});
     // The countdown's seconds first: a line each.
     ASSERT_TRUE(waitUntil([&] { return follow.peek(1 << 16).count('\n') >= 3; }, 10000));
-    const QString usage = "Справка: orvela-timer --help\n";
-    // Arguments, exit status, standard error exactly, the phase reported afterwards (a pattern).
-    const std::vector<std::tuple<QStringList, int, QString, QString>> steps = {
+    const std::string usage = "Справка: orvela-timer --help\n", gone = "ORVELA Timer не запущен\n";
+    // Arguments, exit status, standard error exactly (nothing on the output), the phase reported
+    // afterwards (a pattern).
+    const std::vector<std::tuple<QStringList, int, std::string, QString>> steps = {
         {{"resume"}, 1, "Таймер не на паузе\n", "work"},
         {{"pause"}, 0, "", "paused"},
         {{"toggle"}, 0, "", "work"},
@@ -158,56 +164,40 @@ TEST_F(ControlEndToEnd, CommandsDoTheirWorkOrSayWhyWhileABarFollows) {
         {{"stop"}, 0, "", "idle|event"},  // the demo agenda may have an event due
         {{"pause", "--json"}, 2, "orvela-timer: лишний аргумент «--json»\n" + usage, ""},
         {{"bogus"}, 2, "orvela-timer: неизвестная команда «bogus»\n" + usage, ""},
+        {{"quit"}, 0, "", ""},  // for a bar without the menu: done once the app has gone
+        {{"pause"}, 3, gone, ""},
+        {{"quit"}, 3, gone, ""},
+        {{"status", "--follow"}, 3, gone, ""},
     };
-    for (const auto& [arguments, exit, err, after] : steps) {
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        const CliRun result = run(arguments);
-        EXPECT_EQ(std::pair(result.exit, result.err.toStdString()),
-                  std::pair(exit, err.toStdString()));
-        const QRegularExpression reported("^(" + after + ")$");
-        EXPECT_TRUE(after.isEmpty() ||
-                    waitUntil([&] { return reported.match(phase()).hasMatch(); }))
-            << phase().toStdString();
-    }
     const CliRun help = run({"--help"});
     for (const char* word : {"pause", "resume", "toggle", "skip", "stop", "extend", "refresh",
                              "status", "--json", "--follow", "-OrvelaURL"})
         EXPECT_TRUE(help.exit == 0 && help.out.contains(word)) << word;
-
-    // A bar without the menu quits the app as the menu does: done once it has gone.
-    const CliRun quit = run({"quit"});
-    EXPECT_EQ(std::pair(quit.exit, quit.err.toStdString()), std::pair(0, std::string()));
-    ASSERT_TRUE(apps.front()->waitForFinished(5000) && follow.waitForFinished(5000));
-    EXPECT_EQ(std::pair(apps.front()->exitStatus(), apps.front()->exitCode()),
-              std::pair(QProcess::NormalExit, 0));
-    EXPECT_EQ(std::pair(follow.exitStatus(), follow.exitCode()),
-              std::pair(QProcess::NormalExit, 0));
+    for (const auto& [arguments, exit, err, after] : steps) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(run(arguments).said(), std::tuple(exit, err, QString()));
+        EXPECT_TRUE(after.isEmpty() || waitUntil([&] { return matches(after, phase()); }))
+            << phase().toStdString();
+    }
+    ASSERT_TRUE(exitedCleanly(*apps.front()) && exitedCleanly(follow));
     const QStringList lines = QString::fromUtf8(follow.readAllStandardOutput()).split('\n');
     QStringList classes;
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
         const QJsonObject object = QJsonDocument::fromJson(lines[i].toUtf8()).object();
-        const int percentage = object.value("percentage").toInt(-1);
-        EXPECT_TRUE(object.keys() ==
-                        QStringList({"alt", "class", "percentage", "text", "tooltip"}) &&
-                    object.value("alt") == object.value("class") && percentage >= 0 &&
-                    percentage <= 100 && (i == 0 || lines[i] != lines[i - 1]))
+        EXPECT_TRUE(
+            object.keys() == QStringList({"alt", "class", "percentage", "text", "tooltip"}) &&
+            object.value("alt") == object.value("class") &&
+            object.value("percentage").toInt(-1) >= 0 &&
+            object.value("percentage").toInt(-1) <= 100 && (i == 0 || lines[i] != lines[i - 1]))
             << lines[i].toStdString();
         if (classes.value(classes.size() - 1) != object.value("class"))
             classes << object.value("class").toString();
     }
     // Each phase in turn, each second counting down in between; the last line clears the bar.
-    EXPECT_TRUE(QRegularExpression("^work paused work rest (idle|event) idle$")
-                    .match(classes.join(' '))
-                    .hasMatch())
+    EXPECT_TRUE(matches("work paused work rest (idle|event) idle", classes.join(' ')))
         << classes.join(' ').toStdString();
     EXPECT_EQ(lines.value(lines.size() - 2),
               R"({"alt":"idle","class":"idle","percentage":0,"text":"","tooltip":""})");
-    for (const QStringList& arguments :
-         {QStringList{"pause"}, QStringList{"quit"}, QStringList{"status", "--follow"}}) {
-        const CliRun gone = run(arguments);
-        EXPECT_EQ(std::tuple(gone.exit, gone.err.toStdString(), gone.out),
-                  std::tuple(3, std::string("ORVELA Timer не запущен\n"), QString()));
-    }
 }
 
 // Followers left behind by a bar end on their own within seconds, whatever the bar did with the
@@ -231,10 +221,8 @@ TEST_F(ControlEndToEnd, FollowersEndWithTheirReaderOrTheirBar) {
     // when a signal ended it, -1 when it did not end (it is killed then).
     const auto ended = [](pid_t pid, int ms) {
         int status = 0;
-        for (int waited = 0; waited < ms; waited += 50) {
+        for (int waited = 0; waited <= ms; waited += 50, usleep(50000))
             if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? 0 : status;
-            QThread::msleep(50);
-        }
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
         return -1;

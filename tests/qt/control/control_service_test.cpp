@@ -4,7 +4,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
+#include <QDBusPendingCall>
+#include <QDateTime>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -35,23 +36,26 @@ struct ControlServiceTest : ::testing::Test {
         service = std::make_unique<ControlService>(*app, QDBusConnection::sessionBus());
     }
     void SetUp() override {
-        ASSERT_TRUE(service->exported() && QDBusConnection::sessionBus().registerService(
-                                               QString::fromLatin1(kControlService)))
+        ASSERT_TRUE(service->exported() &&
+                    QDBusConnection::sessionBus().registerService(kControlService))
             << "run under scripts/with-session-bus.sh";
     }
     static QDBusConnection client(const QString& name) {
         return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
     }
-    // A call from a client of its own, waited for with the loop turning: the service answers on
-    // this very thread.
-    QDBusMessage call(QDBusConnection bus, const QString& method, const QVariantList& args = {}) {
-        auto message = QDBusMessage::createMethodCall(
-            QString::fromLatin1(kControlService), QString::fromLatin1(kControlPath),
-            QString::fromLatin1(kControlInterface), method);
+    static QDBusPendingCall send(QDBusConnection bus, const QString& method,
+                                 const QVariantList& args = {}) {
+        auto message = QDBusMessage::createMethodCall(kControlService, kControlPath,
+                                                      kControlInterface, method);
         message.setArguments(args);
-        QDBusPendingCallWatcher pending(bus.asyncCall(message));
+        return bus.asyncCall(message);
+    }
+    // A call from a client of its own, waited for with the loop turning: the service answers on
+    // this very thread. True when it was answered without an error.
+    bool call(QDBusConnection bus, const QString& method, const QVariantList& args = {}) {
+        const QDBusPendingCall pending = send(bus, method, args);
         EXPECT_TRUE(waitUntil([&] { return pending.isFinished(); })) << method.toStdString();
-        return pending.reply();
+        return pending.reply().type() == QDBusMessage::ReplyMessage;
     }
 
     test::TempHome home;
@@ -85,7 +89,7 @@ TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
 
     {
         QDBusConnection follower = client("follower");
-        ASSERT_EQ(call(follower, "Follow").type(), QDBusMessage::ReplyMessage);
+        ASSERT_TRUE(call(follower, "Follow"));
         EXPECT_EQ(signalsAfter(3), 3);
         // Only what changed, as the standard signal carries it: the progress moves by whole
         // percent, a 25-minute phase's every 15 seconds.
@@ -93,7 +97,7 @@ TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
         EXPECT_EQ(last.value(0).toString(), QString::fromLatin1(kControlInterface));
         EXPECT_EQ(qdbus_cast<QVariantMap>(last.value(1)),
                   (QVariantMap{{"SecondsLeft", qint64(24 * 60 - 8)}, {"Title", service->title()}}));
-        ASSERT_EQ(call(follower, "Follow").type(), QDBusMessage::ReplyMessage);
+        ASSERT_TRUE(call(follower, "Follow"));
         EXPECT_EQ(service->followerCount(), 1);
     }
     QDBusConnection::disconnectFromBus("follower");
@@ -103,35 +107,27 @@ TEST_F(ControlServiceTest, ChangesAreSignalledOnlyWhileSomeoneFollows) {
     EXPECT_EQ(following, (QList<bool>{true, false}));
 }
 
-// The menu's "Открыть планер" and "Выйти" for bars without a menu, done as the menu does them.
-TEST_F(ControlServiceTest, OpensThePlannerAndQuits) {
-    QDBusConnection bus = client("bar");
-    ASSERT_EQ(call(bus, "Open").type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(fake.openedUrls, std::vector<std::string>{app->base + "/planner.html"});
-    ASSERT_EQ(call(bus, "Quit").type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(fake.terminations, 1);
-}
-
-// A second launch's command line reaches the app's own parts, bounded in count and length.
-TEST_F(ControlServiceTest, SecondLaunchesArriveBoundedAsSent) {
+// The menu's "Открыть планер" and "Выйти" for bars without a menu, done as the menu does them;
+// a second launch's command line reaches the app's own parts, bounded in count and length.
+TEST_F(ControlServiceTest, OpensQuitsAndPassesSecondLaunchesOnBounded) {
     QList<QStringList> launched;
     QObject::connect(service.get(), &ControlService::launchedAgain,
                      [&](const QStringList& arguments) { launched << arguments; });
-    QDBusConnection bus = client("second");
-    ASSERT_EQ(call(bus, "LaunchedAgain", {QStringList()}).type(), QDBusMessage::ReplyMessage);
-    const QStringList flood(100, QString(5000, 'x'));
-    ASSERT_EQ(call(bus, "LaunchedAgain", {flood}).type(), QDBusMessage::ReplyMessage);
-    ASSERT_EQ(launched.size(), 2);
-    EXPECT_EQ(launched[0], QStringList());
-    EXPECT_EQ(launched[1], QStringList(ControlService::kMostArguments,
-                                       QString(ControlService::kLongestArgument, 'x')));
+    QDBusConnection bus = client("bar");
+    ASSERT_TRUE(call(bus, "Open") && call(bus, "Quit"));
+    EXPECT_EQ(fake.openedUrls, std::vector<std::string>{app->base + "/planner.html"});
+    EXPECT_EQ(fake.terminations, 1);
+    ASSERT_TRUE(call(bus, "LaunchedAgain", {QStringList()}) &&
+                call(bus, "LaunchedAgain", {QStringList(100, QString(5000, 'x'))}));
+    EXPECT_EQ(launched,
+              (QList<QStringList>{{},
+                                  QStringList(ControlService::kMostArguments,
+                                              QString(ControlService::kLongestArgument, 'x'))}));
 }
 
 // A timer a minute into its work phase, running or paused now, as the service answers it.
 std::string timerReply(bool paused) {
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return R"({"state":{"taskId":1,"title":"Отчёт","plan":[{"type":"work","min":25}],"startedAt":)" +
            std::to_string(now - 60000) + (paused ? ",\"pausedAt\":" + std::to_string(now) : "") +
            "}}";
@@ -170,18 +166,15 @@ TEST(BoundedControl, ABurstFromEveryWayInIsOneRequest) {
     ASSERT_TRUE(panel.attach() && waitUntil([&] { return app.state.has_value(); }));
 
     QDBusConnection bus = ControlServiceTest::client("burst");
-    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> calls;
-    for (int i = 0; i < 50; ++i)
-        calls.emplace_back(new QDBusPendingCallWatcher(bus.asyncCall(QDBusMessage::createMethodCall(
-            kControlService, kControlPath, kControlInterface, "Toggle"))));
-    ASSERT_TRUE(waitUntil([&] {
-        return std::all_of(calls.begin(), calls.end(), [](auto& c) { return c->isFinished(); });
-    }));
+    std::vector<QDBusPendingCall> calls;
+    for (int i = 0; i < 50; ++i) calls.push_back(ControlServiceTest::send(bus, "Toggle"));
+    ASSERT_TRUE(
+        waitUntil([&] { return std::ranges::all_of(calls, &QDBusPendingCall::isFinished); }));
     QStringList answers;
-    for (const auto& call : calls) answers << call->reply().errorName();
+    for (const auto& call : calls) answers << call.reply().errorName();
     EXPECT_EQ(std::pair(answers.count(QString()), answers.count(kControlBusy)),
               (std::pair<qsizetype, qsizetype>(1, 49)));
-    EXPECT_EQ(calls.back()->reply().errorMessage(), "Предыдущая команда ещё выполняется");
+    EXPECT_EQ(calls.back().reply().errorMessage(), "Предыдущая команда ещё выполняется");
     QProcess cli;
     cli.start(ORVELA_TIMER_BIN, {"toggle"});
     ASSERT_TRUE(waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 10000));
