@@ -166,20 +166,16 @@ TEST(ActivationTokens, TheClickTokenReachesTheOpenerOnceOrTheAlertItOpened) {
                                                    "ProvideXdgActivationToken");
         EXPECT_EQ(panel.call(call << token).type(), QDBusMessage::ReplyMessage) << "no answer";
     };
-    const auto alert = [&platform](bool unrequested) {
-        QTimer::singleShot(50, [] { QApplication::activeModalWidget()->close(); });
-        platform.runAlert(Alert{"", "", AlertStyle::Warning, {"OK"}, {}, unrequested});
-    };
-    const std::string page = "https://orvela.test/settings.html";
-    provide("click-1");
-    platform.openUrl(page);
-    platform.openUrl(page);
-    provide("click-2");
-    alert(false);
-    platform.openUrl(page);
-    provide("click-3");
-    alert(true);
-    platform.openUrl(page);
+    // Each click: its token, the alert it opens first (none, asked for, unrequested), the pages.
+    for (const auto& [token, alert, pages] : std::vector<std::tuple<QString, int, int>>{
+             {"click-1", 0, 2}, {"click-2", 1, 1}, {"click-3", 2, 1}}) {
+        provide(token);
+        if (alert) {
+            QTimer::singleShot(50, [] { QApplication::activeModalWidget()->close(); });
+            platform.runAlert(Alert{"", "", AlertStyle::Warning, {"OK"}, {}, alert == 2});
+        }
+        for (int i = 0; i < pages; ++i) platform.openUrl("https://orvela.test/settings.html");
+    }
     EXPECT_EQ(browser.tokens, (QStringList{"click-1", "", "", "click-3"}));
     EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN")) << "left behind";
 }
