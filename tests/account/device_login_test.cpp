@@ -23,12 +23,11 @@ struct LoginHarness : AppHarness {
         app->startDeviceLogin();
         fake.runPending();
     }
-    Texts polls() const {
-        Texts bodies;
-        for (const auto& sent : fake.requests)
-            if (sent.request.url.ends_with("/poll"))
-                bodies.push_back(sent.request.body.value_or(""));
-        return bodies;
+    Texts polls() const {  // the bodies of the polls sent
+        Texts out;
+        for (const auto& s : fake.requests)
+            if (s.request.url.ends_with("/poll")) out.push_back(s.request.body.value_or(""));
+        return out;
     }
     Texts alerts() const {
         Texts out;
@@ -37,9 +36,10 @@ struct LoginHarness : AppHarness {
     }
 };
 
-// The start: a compact JSON object (a computer name that is not UTF-8 mended, not lost), the
-// page opened with the user code, the first poll one interval later and never with a token.
-TEST(DeviceLogin, StartOpensThePageAndPollsOneIntervalLater) {
+// The start: compact JSON (a non-UTF-8 host name mended, not lost), the page opened with the user
+// code, the first poll one interval later and never with a token. A failed one shows the
+// service's own words, and "Попробовать снова" goes back to the prompt.
+TEST(DeviceLogin, StartOpensThePageAndPollsOneIntervalLaterOrShowsWhyItFailed) {
     LoginHarness h;
     h.fake.hostName = "Box\xFF";
     h.start(R"({"deviceCode":"dev-1","userCode":"AB-12","expiresIn":120,"interval":5})");
@@ -51,20 +51,15 @@ TEST(DeviceLogin, StartOpensThePageAndPollsOneIntervalLater) {
     h.fake.advance(5);
     EXPECT_EQ(h.polls(), Texts{R"({"deviceCode":"dev-1"})"});
     EXPECT_FALSE(h.last().header("Authorization"));
+    LoginHarness failed;
+    failed.fake.alertAnswers.push_back({0, ""});
+    failed.start(R"({"error":"Слишком много попыток"})", 400);
+    EXPECT_EQ(failed.alerts(), (Texts{"Слишком много попыток", "Подключите ORVELA"}));
+    EXPECT_EQ(failed.fake.alerts[0].buttons, (Texts{"Попробовать снова", "Позже"}));
 }
 
-// A failed start shows the service's own words, whatever the status, and "Попробовать снова"
-// goes back to the prompt rather than straight into a new login.
-TEST(DeviceLogin, AFailedStartShowsTheReasonAndOffersThePromptAgain) {
-    LoginHarness h;
-    h.fake.alertAnswers.push_back({0, ""});
-    h.start(R"({"error":"Слишком много попыток"})", 400);
-    EXPECT_EQ(h.alerts(), (Texts{"Слишком много попыток", "Подключите ORVELA"}));
-    EXPECT_EQ(h.fake.alerts[0].buttons, (Texts{"Попробовать снова", "Позже"}));
-}
-
-// Interval held within 2 s .. 1 h, lifetime within 0 .. 1 day (1e300 would overflow a timer);
-// only a 200 with a known "status" decides; the lifetime's end fails the login once and for all.
+// Interval held in 2 s .. 1 h, lifetime in 0 .. 1 day (1e300 would overflow a timer); only a 200
+// with a known "status" decides; the lifetime's end fails the login for good.
 TEST(DeviceLogin, PollsAtTheBoundedIntervalUntilTheBoundedLifetimeEnds) {
     for (const auto& [extra, answer, interval, lifetime] :
          std::vector<std::tuple<std::string, HttpResponse, double, double>>{
@@ -89,8 +84,8 @@ TEST(DeviceLogin, PollsAtTheBoundedIntervalUntilTheBoundedLifetimeEnds) {
     }
 }
 
-// A decision ends the login; only an approval with a real token that can be stored replaces the
-// old one and puts it to work at once (timer and agenda).
+// A decision ends the login; only a real token that is stored replaces the old one, at work at
+// once.
 TEST(DeviceLogin, DecisionsEndTheLoginAndKeepTheOldTokenUnlessOneIsStored) {
     const std::string blocked = "Не удалось сохранить токен: ";
     for (const auto& [answer, alert] : std::vector<std::pair<HttpResponse, std::string>>{
@@ -115,15 +110,15 @@ TEST(DeviceLogin, DecisionsEndTheLoginAndKeepTheOldTokenUnlessOneIsStored) {
         if (alert != blocked) {
             EXPECT_EQ(TempHome::read(h.home.tokenPath()), stored ? "orvela_new\n" : "orvela_old\n");
         }
-        // Only a stored token is announced, silently and under its own identifier.
         const std::vector<Notification> connected{
+            // only a stored token is announced
             {"orvela-connected", "ORVELA подключён", "Таймер и повестка — на панели", {}}};
         EXPECT_EQ(h.fake.notifications, stored ? connected : std::vector<Notification>{});
     }
 }
 
-// An answer for a login replaced while its poll was on its way must neither end, fail nor
-// connect the newer login, which keeps polling on its own until a cancel ends it silently.
+// An answer for a login replaced while its poll was on its way neither ends, fails nor connects
+// the newer one, which polls on until a cancel ends it silently.
 TEST(DeviceLogin, AnAnswerForAReplacedLoginIsDroppedAndACancelStopsTheLoop) {
     LoginHarness h(std::nullopt);
     h.start(R"({"deviceCode":"first","userCode":"u1"})");

@@ -16,9 +16,8 @@ Texts shown(const FakePlatform& fake) {  // "dialog"/"prompt", message, "!" for 
     return out;
 }
 
-// The dialog starts with a token-shaped clipboard, trimmed, and takes one arriving later by the
-// same rule; an empty entry comes straight back with a warning; the settings button opens the
-// page and brings the dialog back a second later.
+// The dialog starts with a token-shaped clipboard, trimmed, and takes a later one alike; an empty
+// entry comes back with a warning; the settings button opens the page, the dialog returns 1 s on.
 TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     AppHarness h;
     h.fake.alertAnswers = {{0, ""}, {1, ""}, {0, " "}, {1, ""}};
@@ -39,26 +38,23 @@ TEST(ConnectPrompt, LeadsToBothWaysAndBack) {
     EXPECT_EQ(dialog.field->placeholder + " " + dialog.field->text, "orvela_… orvela_abc");
     EXPECT_EQ(dialog.field->fromClipboard("\n orvela_late "), "orvela_late");
     EXPECT_EQ(dialog.field->fromClipboard("ORVELA_late"), std::nullopt);
-    Texts expected = {"prompt: " + kConnect + " !", "prompt: " + kConnect + " !",
-                      "dialog: " + kConnect, "dialog: Вставьте токен !",
-                      "prompt: " + kConnect + " !"};
+    const std::string asked = "prompt: " + kConnect + " !", form = "dialog: " + kConnect;
+    Texts expected = {asked, asked, form, "dialog: Вставьте токен !", asked};
     EXPECT_EQ(shown(h.fake), expected);
     EXPECT_EQ(h.fake.requests.size(), 1u);  // the device login's start
     EXPECT_EQ(h.fake.openedUrls, Texts{std::string(kBase) + "/settings.html#mac-app"});
     h.fake.clipboard = "token orvela_abc";  // not token-shaped: the field starts empty
     h.fake.advance(1);
-    expected.push_back("dialog: " + kConnect);
+    expected.push_back(form);
     EXPECT_EQ(shown(h.fake), expected);
     EXPECT_EQ(h.fake.alerts.back().field->text, "");
 }
 
-// Every entry that can be sent goes through the service before it is stored; each failure
-// brings the dialog back with its reason as a warning, and the token in use stays in the file
-// and in memory. One that no header could carry is refused as a token without asking.
+// An entry is stored only once the service accepts it; a failure, or one no header could carry
+// (refused without asking), brings the dialog back with the reason and keeps the old token.
 TEST(TokenDialog, StoresOnlyWhatTheServiceAccepts) {
     const std::string refused = "Токен не подошёл — скопируйте его заново или создайте новый";
-    // the entry, the check's answer, the reason the dialog comes back with (none: accepted),
-    // the requests sent (the check, then the timer and the agenda)
+    // entry, the check's answer, the reason it comes back with (none: stored), requests sent
     for (const auto& [entry, check, reopened, sent] :
          std::vector<std::tuple<std::string, HttpResponse, std::string, std::size_t>>{
              {"orvela_bad", FakePlatform::ok(R"({"success":false})", 401), refused, 1},
@@ -106,10 +102,8 @@ TEST(Disconnect, ConfirmedRemovesTheTokenAndResetsTheAccountOnly) {
     }
 }
 
-// One alert at a time. While the disconnect alert is open (the loop turns inside it), a menu
-// choice that would open it again or another alert brings the open one to the front instead;
-// what opens no alert runs, from the menu and from outside (which goes through the menu's own
-// dispatch). Once it is closed the menu opens alerts again.
+// While an alert is open (the loop turns inside it), a choice that would open one brings it to
+// the front; the rest runs, from the menu and from outside. Once closed, alerts open again.
 TEST(OneAlert, ACommandThatWouldOpenAnotherBringsTheOpenOneToTheFront) {
     AppHarness h;
     h.app->token = "orvela_tok";
@@ -138,9 +132,8 @@ TEST(OneAlert, ACommandThatWouldOpenAnotherBringsTheOpenOneToTheFront) {
     EXPECT_EQ(shown(h.fake).back(), "prompt: " + kConnect + " !");
 }
 
-// What comes by itself waits until the open alert is closed, then opens once, marked as not
-// asked for (the adapter holds back the keys that press a button): the prompt at a launch
-// without a token, a login's failure, a check's outcome, the dialog coming back from the page.
+// What comes by itself (a launch's prompt, a login's failure, a check's outcome, the dialog back
+// from the page) waits for the open alert to close, then opens once, marked as unrequested.
 TEST(OneAlert, AlertsThatComeByThemselvesWaitTheirTurn) {
     AppHarness h;
     h.fake.alertAnswers = {{1, ""}};  // the dialog: "Открыть настройки ORVELA"

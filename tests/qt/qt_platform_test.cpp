@@ -1,5 +1,4 @@
-// The loop's timers, noticing a wake from sleep (logind's signal or the clock leap), and the
-// panel's activation token, kept for the action its click starts, once and briefly.
+// The loop's timers and programs, a wake from sleep, and the panel's activation token.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -12,7 +11,6 @@
 #include <QWidget>
 #include <cmath>
 #include <csignal>
-#include <limits>
 
 #include "desktop/activation_token.hpp"
 #include "desktop/wake_watcher.hpp"
@@ -31,10 +29,7 @@ TEST(QtPlatform, DelayedCallsRunLaterInOrderAndOddDelaysAreSafe) {
     QtPlatform platform;
     std::vector<std::string> ran;
     for (const auto& [delay, name] : std::vector<std::pair<double, std::string>>{
-             {0.15, "later"},
-             {std::nan(""), "nan"},
-             {-5, "negative"},
-             {std::numeric_limits<double>::infinity(), "never"}})
+             {0.15, "later"}, {std::nan(""), "nan"}, {-5, "negative"}, {HUGE_VAL, "never"}})
         platform.runAfter(delay, [&ran, name] { ran.push_back(name); });
     EXPECT_TRUE(ran.empty()) << "ran inside runAfter()";
     ASSERT_TRUE(waitUntil([&] { return ran.size() >= 3; }));
@@ -42,13 +37,27 @@ TEST(QtPlatform, DelayedCallsRunLaterInOrderAndOddDelaysAreSafe) {
     EXPECT_EQ(ran, (std::vector<std::string>{"nan", "negative", "later"}));
 }
 
-// "Выйти" while a helper works ends every event loop, the wait's too: the helper is stopped,
-// and what it did not finish is never read as exit status 0. Run inside the app's own loop, as
-// "Выйти" is: Qt's quit does nothing without one.
-TEST(QtPlatform, QuittingWhileAProgramRunsStopsItAndGivesNoExitStatus) {
+// Our environment is read whole, and a program that outlives us gets exactly the one given.
+// "Выйти" while a helper works ends every event loop, the wait's too: the helper is stopped and
+// gives no exit status. Run inside the app's own loop, as "Выйти" is: Qt's quit needs one.
+TEST(QtPlatform, ProgramsGetTheGivenEnvironmentAndQuittingStopsAWaitedOne) {
     QTemporaryDir dir;
-    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    const QString out = dir.filePath(QStringLiteral("env")), pidFile = dir.filePath("pid");
+    orvela::test::ScopedEnv tz("TZ", "Asia/Yekaterinburg"), odd("ORVELA_PROBE", "a=b c");
     QtPlatform platform;
+    auto environment = platform.processEnvironment();
+    EXPECT_EQ(environment.at("ORVELA_PROBE"), "a=b c");
+    EXPECT_EQ(environment.at("PATH"), qgetenv("PATH").toStdString());
+    environment.erase("ORVELA_PROBE");
+    environment["OUT"] = out.toStdString();
+    const auto error = platform.launchDetached(
+        "/bin/sh", {"-c", "/usr/bin/env > \"$OUT.tmp\" && /bin/mv \"$OUT.tmp\" \"$OUT\""},
+        environment);
+    ASSERT_FALSE(error) << *error;
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(out); }));
+    const QString env = "\n" + QString::fromUtf8(orvela::test::readFile(out));
+    EXPECT_TRUE(env.contains(QStringLiteral("\nTZ=Asia/Yekaterinburg\n"))) << env.toStdString();
+    EXPECT_FALSE(env.contains(QStringLiteral("\nORVELA_PROBE="))) << "not given, yet inherited";
     ProcessResult result;
     // A slow unpack: reports its process id, then works for half a minute.
     QTimer::singleShot(0, qApp, [&] {
@@ -71,31 +80,8 @@ TEST(QtPlatform, QuittingWhileAProgramRunsStopsItAndGivesNoExitStatus) {
     EXPECT_EQ(platform.runAndWait("/bin/sh", {"-c", "exit 3"}).exitStatus, 3);
 }
 
-// The hand-over's road: our environment read whole, then exactly what is given (no more) to a
-// program that outlives us.
-TEST(QtPlatform, TheEnvironmentIsReadWholeAndADetachedProgramGetsExactlyTheGivenOne) {
-    QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("env"));
-    orvela::test::ScopedEnv tz("TZ", "Asia/Yekaterinburg"), odd("ORVELA_PROBE", "a=b c");
-    QtPlatform platform;
-    auto environment = platform.processEnvironment();
-    EXPECT_EQ(environment.at("ORVELA_PROBE"), "a=b c");
-    EXPECT_EQ(environment.at("PATH"), qgetenv("PATH").toStdString());
-    environment.erase("ORVELA_PROBE");
-    environment["OUT"] = out.toStdString();
-    const auto error = platform.launchDetached(
-        "/bin/sh", {"-c", "/usr/bin/env > \"$OUT.tmp\" && /bin/mv \"$OUT.tmp\" \"$OUT\""},
-        environment);
-    ASSERT_FALSE(error) << *error;
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(out); }));
-    const QString env = "\n" + QString::fromUtf8(orvela::test::readFile(out));
-    EXPECT_TRUE(env.contains(QStringLiteral("\nTZ=Asia/Yekaterinburg\n"))) << env.toStdString();
-    EXPECT_FALSE(env.contains(QStringLiteral("\nORVELA_PROBE="))) << "not given, yet inherited";
-}
-
-// Only a wall clock leap of more than 30 s beyond the monotonic clock is a sleep; logind's
-// resume on the bus (not its announcement of the sleep) is one too, and the leap it leaves behind
-// is the same wake; a later sleep is another.
+// A wall clock leap of over 30 s beyond the monotonic clock is a sleep, as is logind's resume
+// (not its announcement), whose leap is the same wake; a later sleep is another.
 TEST(WakeWatcher, AWallClockLeapOrLogindsResumeIsOneWake) {
     auto login1 = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-login1");
     ASSERT_TRUE(login1.registerService("org.freedesktop.login1"));
@@ -134,8 +120,8 @@ TEST(WakeWatcher, AWallClockLeapOrLogindsResumeIsOneWake) {
     QDBusConnection::disconnectFromBus("fake-login1");  // releases the name too
 }
 
-// What a panel may send: only a token that can go into an environment is kept; one is given
-// once, within its lifetime, and a newer click's token (even a bad one) replaces it.
+// Only a token fit for an environment is kept, given once within its lifetime; a newer click's
+// token (even a bad one) replaces it.
 TEST(ActivationTokens, KeepsAUsableTokenOnceAndBriefly) {
     double now = 100;
     std::vector<std::string> dropped;
@@ -180,20 +166,16 @@ TEST(ActivationTokens, TheClickTokenReachesTheOpenerOnceOrTheAlertItOpened) {
                                                    "ProvideXdgActivationToken");
         EXPECT_EQ(panel.call(call << token).type(), QDBusMessage::ReplyMessage) << "no answer";
     };
-    const auto alert = [&platform](bool unrequested) {
-        QTimer::singleShot(50, [] { QApplication::activeModalWidget()->close(); });
-        platform.runAlert(Alert{"", "", AlertStyle::Warning, {"OK"}, {}, unrequested});
-    };
-    const std::string page = "https://orvela.test/settings.html";
-    provide("click-1");
-    platform.openUrl(page);
-    platform.openUrl(page);
-    provide("click-2");
-    alert(false);
-    platform.openUrl(page);
-    provide("click-3");
-    alert(true);
-    platform.openUrl(page);
+    // Each click: its token, the alert it opens first (none, asked for, unrequested), the pages.
+    for (const auto& [token, alert, pages] : std::vector<std::tuple<QString, int, int>>{
+             {"click-1", 0, 2}, {"click-2", 1, 1}, {"click-3", 2, 1}}) {
+        provide(token);
+        if (alert) {
+            QTimer::singleShot(50, [] { QApplication::activeModalWidget()->close(); });
+            platform.runAlert(Alert{"", "", AlertStyle::Warning, {"OK"}, {}, alert == 2});
+        }
+        for (int i = 0; i < pages; ++i) platform.openUrl("https://orvela.test/settings.html");
+    }
     EXPECT_EQ(browser.tokens, (QStringList{"click-1", "", "", "click-3"}));
     EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN")) << "left behind";
 }

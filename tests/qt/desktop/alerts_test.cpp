@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +16,8 @@ namespace orvela::qt {
 namespace {
 
 using Act = std::function<void(QMessageBox&)>;
+const std::vector<std::string> kPrompt = {"Войти через браузер", "Вставить токен вручную…",
+                                          "Позже"};
 
 // Runs `answer` on the next modal message box once it is on screen.
 void whenOpen(Act answer) {
@@ -36,38 +37,18 @@ Act click(const char* title) {
 
 Act press(Qt::Key key, bool autoRepeat = false) {
     return [key, autoRepeat](QMessageBox& box) {
-        QWidget* target = box.focusWidget() ? box.focusWidget() : &box;
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
             QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
-            QApplication::sendEvent(target, &event);
+            QApplication::sendEvent(box.focusWidget() ? box.focusWidget() : &box, &event);
         }
     };
 }
 
 // The answer is the button's position: Enter is the first, Escape and closing the window the last.
-TEST(Alerts, AnswersTheButtonPositionAndClosingCountsAsTheLast) {
-    Alert alert;
-    alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
-    const std::vector<std::tuple<const char*, Act, int>> cases = {
-        {"Enter", press(Qt::Key_Return), 0},
-        {"Escape", press(Qt::Key_Escape), 2},
-        {"closed", [](QMessageBox& box) { box.close(); }, 2},
-        {"second", click("Вставить токен вручную…"), 1},
-    };
-    for (const auto& [how, act, expected] : cases) {
-        whenOpen(act);
-        EXPECT_EQ(runMessageBox(alert).button, expected) << how;
-    }
-}
-
-// An alert that opened by itself: Return, Enter and Space (on the focused default button) do
-// nothing in its first second, nor does a held key's repeat later; a click acts at once, and
-// after that second Return presses the default.
-TEST(Alerts, AnUnrequestedAlertHoldsBackTheKeysThatPressAButtonForASecond) {
-    Alert alert;
-    alert.buttons = {"Войти через браузер", "Вставить токен вручную…", "Позже"};
-    alert.unrequested = true;
-    whenOpen([](QMessageBox& box) {
+// An unrequested alert ignores Return, Enter and Space in its first second and a held key's repeat
+// later; a click acts at once, and after that second Return presses the default.
+TEST(Alerts, AnswersTheButtonPositionAndAnUnrequestedOneHoldsBackKeysForASecond) {
+    const Act heldBack = [](QMessageBox& box) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) press(key)(box);
         EXPECT_TRUE(box.isVisible()) << "a key pressed a button at once";
         QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
@@ -75,23 +56,33 @@ TEST(Alerts, AnUnrequestedAlertHoldsBackTheKeysThatPressAButtonForASecond) {
             EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
             press(Qt::Key_Return)(box);
         });
-    });
-    EXPECT_EQ(runMessageBox(alert).button, 0);
-    whenOpen(click("Вставить токен вручную…"));
-    EXPECT_EQ(runMessageBox(alert).button, 1);
+    };
+    Alert alert;
+    alert.buttons = kPrompt;
+    for (const auto& [how, unrequested, act, expected] :
+         std::vector<std::tuple<const char*, bool, Act, int>>{
+             {"Enter", false, press(Qt::Key_Return), 0},
+             {"Escape", false, press(Qt::Key_Escape), 2},
+             {"closed", false, [](QMessageBox& box) { box.close(); }, 2},
+             {"second", false, click("Вставить токен вручную…"), 1},
+             {"keys unrequested", true, heldBack, 0},
+             {"click unrequested", true, click("Вставить токен вручную…"), 1}}) {
+        whenOpen(act);
+        alert.unrequested = unrequested;
+        EXPECT_EQ(runMessageBox(alert).button, expected) << how;
+    }
 }
 
-// The token dialog: first button default, a focused 320×24 password field whose text comes
-// back. Empty, it takes a token from the clipboard (by the core's rule) when the box gets the
-// keyboard and whenever the clipboard changes, and never replaces what it holds. The dialog
-// beside the browser shows without activating.
+// The token dialog: first button default, a focused 320×24 password field; empty, it takes a
+// token from the clipboard when the box gets the keyboard or the clipboard changes, never
+// replacing what it holds. It shows without activating, beside the browser.
 TEST(Alerts, TheTokenDialogHasAFocusedMaskedFieldThatTakesALateClipboard) {
+    const auto token = [](const std::string& s) {
+        return s.starts_with("orvela_") ? std::optional(s) : std::nullopt;
+    };
     Alert alert;
     alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
-    alert.field =
-        SecureField{"orvela_…", "orvela_prefilled", [](const std::string& text) {
-                        return text.starts_with("orvela_") ? std::optional(text) : std::nullopt;
-                    }};
+    alert.field = SecureField{"orvela_…", "orvela_prefilled", token};
     alert.withoutFocus = true;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText("orvela_there");
