@@ -597,10 +597,9 @@ TEST(StatusIcon, ShowsTheCountdownOnAnyPanel) {
         for (const auto& [countdown, text, elapsed, ring] : cases) {
             const QImage icon = paintIcon(iconFace(IconKind::Idle, countdown), size)
                                     .convertToFormat(QImage::Format_ARGB32);
-            const QString what =
-                QString("%1%2%3 at %4 px")
-                    .arg(text, countdown.rest ? " rest" : "", countdown.paused ? " paused" : "")
-                    .arg(size);
+            const QString what = text + (countdown.rest ? " rest" : "") +
+                                 (countdown.paused ? " paused" : "") +
+                                 QString(" at %1 px").arg(size);
             SCOPED_TRACE(what.toStdString());
             EXPECT_GE(digitsBox(icon).height(), size * 0.45);
             const double match = textMatch(icon, text);
