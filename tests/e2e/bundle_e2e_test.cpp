@@ -69,12 +69,10 @@ protected:
         env.insert("XDG_DATA_HOME", root.path() + "/data");
         env.insert("XDG_CONFIG_HOME", root.path() + "/config");
         env.insert("DBUS_SESSION_BUS_ADDRESS", qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"));
-        if (wayland.isEmpty()) {
+        if (wayland.isEmpty())
             env.insert("QT_QPA_PLATFORM", "offscreen");
-        } else {
-            env.insert("WAYLAND_DISPLAY", wayland);
-            env.insert("XDG_RUNTIME_DIR", runtime);
-        }
+        else
+            env.insert("WAYLAND_DISPLAY", wayland), env.insert("XDG_RUNTIME_DIR", runtime);
         if (trusted) env.insert("SSL_CERT_FILE", root.path() + "/tls/ca.pem");
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -144,9 +142,7 @@ TEST_F(BundleEndToEnd, StartsOnWaylandWithoutX) {
     QTemporaryDir runtime;
     const QString socket = "wayland-orvela-bundle";
     QProcess weston;
-    QProcessEnvironment env;
-    env.insert("XDG_RUNTIME_DIR", runtime.path());
-    weston.setProcessEnvironment(env);
+    weston.setEnvironment({"XDG_RUNTIME_DIR=" + runtime.path()});
     weston.start("weston", {"--backend=headless-backend.so", "--use-pixman", "--idle-time=0",
                             "--socket=" + socket});
     ASSERT_TRUE(weston.waitForStarted(5000)) << "weston is missing: scripts/deps.sh installs it";
@@ -160,13 +156,10 @@ TEST_F(BundleEndToEnd, StartsOnWaylandWithoutX) {
 // The same run without this run's authority: the handshake fails, which is no connection.
 TEST_F(BundleEndToEnd, AnUntrustedCertificateIsNoConnection) {
     launch(false);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto menu = panel.openMenu();
-            return !menu.children.isEmpty() &&
-                   menu.children.front().properties.value("label") == "Нет связи с ORVELA";
-        },
-        20000));
+    const auto firstLine = [&] {
+        return panel.openMenu().children.value(0).properties.value("label");
+    };
+    ASSERT_TRUE(waitUntil([&] { return firstLine() == "Нет связи с ORVELA"; }, 20000));
     EXPECT_FALSE(label().contains("Демо-задача")) << label().toStdString();
 }
 
