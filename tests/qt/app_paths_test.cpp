@@ -90,9 +90,9 @@ TEST(Autostart, RegisteringWritesAnEntryThatUnregisteringRemoves) {
     const Autostart autostart(entry, "/opt/ORVELA Timer.app/bin/orvela-timer", "ubuntu:GNOME");
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_EQ(autostart.status(), LoginItemStatus::Enabled);
-    const QByteArray text = orvela::test::readFile(entry);
-    EXPECT_TRUE(text == autostart.entryText() &&
-                text.contains("\nExec=\"/opt/ORVELA Timer.app/bin/orvela-timer\"\n"));
+    EXPECT_EQ(orvela::test::readFile(entry), autostart.entryText());
+    EXPECT_TRUE(
+        autostart.entryText().contains("\nExec=\"/opt/ORVELA Timer.app/bin/orvela-timer\"\n"));
     EXPECT_EQ(autostart.disable(), std::nullopt);
     EXPECT_FALSE(QFile::exists(entry));
     EXPECT_EQ(autostart.status(), LoginItemStatus::NotRegistered);

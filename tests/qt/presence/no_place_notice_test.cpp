@@ -36,8 +36,7 @@ class FakeGnomeShell : public QObject, protected QDBusContext {
     Q_PROPERTY(bool UserExtensionsEnabled READ userExtensionsEnabled WRITE setUserExtensionsEnabled)
 
 public:
-    FakeGnomeShell(Installed installed, bool silent)
-        : installed_(std::move(installed)), silent_(silent) {
+    FakeGnomeShell(Installed installed, bool silent) : installed(installed), silent(silent) {
         registered = bus_.registerObject(
                          "/org/gnome/Shell", this,
                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
@@ -47,7 +46,8 @@ public:
         bus_.unregisterService("org.gnome.Shell");
         QDBusConnection::disconnectFromBus("gnome-shell");
     }
-    bool registered = false, userExtensions = true, locked = false;
+    Installed installed;
+    bool silent, registered = false, userExtensions = true, locked = false;
     QStringList calls;
     QString installAnswer = "successful";  // empty: fails as GNOME does offline
     test::FakePanel* panel = nullptr;      // where an extension that runs shows its watcher
@@ -59,13 +59,13 @@ public:
 
 public slots:
     QVariantMap GetExtensionInfo(const QString& uuid) {
-        if (silent_) setDelayedReply(true);  // and never reply
-        return installed_.value(uuid);
+        if (silent) setDelayedReply(true);  // and never reply
+        return installed.value(uuid);
     }
     bool EnableExtension(const QString& uuid) {
         calls << "EnableExtension " + uuid;
-        if (installed_.contains(uuid) && userExtensions && panel) panel->startWatcher();
-        return installed_.contains(uuid);
+        if (installed.contains(uuid) && userExtensions && panel) panel->startWatcher();
+        return installed.contains(uuid);
     }
     QString InstallRemoteExtension(const QString& uuid) {
         calls << "InstallRemoteExtension " + uuid;
@@ -76,16 +76,14 @@ public slots:
     }
 
 private:
-    Installed installed_;
-    bool silent_;
     QDBusConnection bus_ =
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, "gnome-shell");
 };
 
 // The app's side: presence probe, GNOME client and notice, with short delays.
+const std::function<bool()> kNoTray = [] { return false; };
 struct App {
-    explicit App(
-        const std::function<bool()>& tray = [] { return false; }, int settleMs = 3000)
+    explicit App(const std::function<bool()>& tray = kNoTray, int settleMs = 3000)
         : presence(QDBusConnection::sessionBus(), tray, {50, 50}),
           gnome(QDBusConnection::sessionBus(), 300),
           notice(
@@ -105,7 +103,7 @@ struct Desktop {
             bool silent = false, int settleMs = 3000)
         : server(std::move(capabilities)) {
         if (installed) shell.emplace(*installed, silent);
-        app.emplace([] { return false; }, settleMs);
+        app.emplace(kNoTray, settleMs);
     }
     test::FakeNotifications server;
     test::FakePanel panel;
