@@ -75,10 +75,8 @@ TEST(DesktopNotifications, AClosedIdIsForgottenAndEveryNotificationNamesTheApp) 
                            "ORVELA Timer|0|2|suppressed", "ORVELA Timer|42|u again|suppressed",
                            "ORVELA Timer|43|3|suppressed", "ORVELA Timer|0|4|suppressed"}));
     EXPECT_EQ(server.seen, (QStringList{"1", "u", "2", "u again", "3", "4"}));
-    for (qsizetype i = 0; i < server.calls.size(); ++i) {
-        EXPECT_EQ(server.icons[i], icon);
-        EXPECT_EQ(server.hints[i].value("desktop-entry"), "orvela-timer");
-    }
+    EXPECT_EQ(server.icons, QStringList(6, icon));
+    for (const QVariantMap& hints : server.hints) EXPECT_EQ(hints["desktop-entry"], "orvela-timer");
 }
 
 }  // namespace
