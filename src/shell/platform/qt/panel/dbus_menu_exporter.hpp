@@ -87,6 +87,13 @@ public:
     // shows sub-menus folded inside the menu and Xfce flips them, so one flat menu serves every
     // host. Takes effect at the next rebuild.
     void setSubmenusInPlace(bool inPlace) { submenusInPlace_ = inPlace; }
+    // Builds the model again once a host has seen it, and tells hosts (LayoutUpdated) only when
+    // it changed: a host that caches the layout (libdbusmenu-gtk) sizes its next opening from
+    // what it last fetched, so a menu that changed shape while closed would open at the old
+    // height. Called when the app's state changes, not on every tick.
+    void refresh() {
+        if (built_) rebuild(false);
+    }
 
 private:
     // The sd-bus handlers of the interface's methods and properties.

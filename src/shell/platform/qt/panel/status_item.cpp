@@ -63,6 +63,14 @@ void QtStatusItem::setTooltip(const std::string& tooltip) {
 }
 
 void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
+    // The menu changes shape with the state (signed out, a login, a timer running, paused, on a
+    // break, finished): tell the hosts then, ahead of the next opening.
+    const MenuShape shape{titleKind_, countdown.has_value(), countdown && countdown->rest,
+                          countdown && countdown->paused};
+    if (shape != menuShape_) {
+        menuShape_ = shape;
+        menu_->refresh();
+    }
     const IconFace face = orvela::qt::iconFace(titleKind_, countdown);
     if (face != face_) {
         face_ = face;

@@ -85,6 +85,13 @@ private:
     QString sniToolTip_;  // what hosts are shown: tooltip_, under the time left while counting
     bool toolTipStale_ = true;  // tooltip_ or the face changed since sniToolTip_ was made
     IconKind titleKind_ = IconKind::Idle;
+    // What decides the menu's shape, as last rendered; see setCountdown.
+    struct MenuShape {
+        IconKind kind = IconKind::Idle;
+        bool counting = false, rest = false, paused = false;
+        bool operator==(const MenuShape&) const = default;
+    };
+    MenuShape menuShape_;
     IconFace face_;
     std::vector<QImage> iconImages_;
 };
