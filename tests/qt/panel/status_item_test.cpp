@@ -559,7 +559,8 @@ double digitsContrast(const QImage& icon, QColor panel) {
 
 // The WCAG 2.1 contrast ratio of two colours.
 double contrast(const QColor& a, const QColor& b) {
-    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
+    // The initializer-list form returns values; the two-argument one, references to temporaries.
+    const auto [dark, light] = std::minmax({luminance(a), luminance(b)});
     return (light + 0.05) / (dark + 0.05);
 }
 
