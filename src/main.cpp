@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     const auto application = orvela::qt::startApplicationOrExit(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvela-timer"));
     QApplication::setApplicationDisplayName(QStringLiteral("ORVELA Timer"));
-    QApplication::setDesktopFileName(QStringLiteral("orvela-timer"));
+    QApplication::setDesktopFileName(QString::fromLatin1(orvela::qt::kDesktopEntryName));
     // A status-bar app: closing an alert must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -21,6 +21,10 @@ std::optional<std::string> userDefaultFrom(const QString& key, const QStringList
 // bears exactly that name.
 std::optional<std::string> bundlePathFor(const QString& executable);
 
+// The name of the app's desktop entry ("orvela-timer.desktop" without its ending), by which
+// notification servers and docks find the app: every notification names it.
+inline constexpr const char* kDesktopEntryName = "orvela-timer";
+
 // The icon a notification names the app by: where the program at `executable` runs from an
 // installed "ORVELA Timer.app", the bundle's own icon file as a file:// URI (always there, and
 // exactly this version's); else the theme name "orvela-timer" where an icon of that name is

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "app_paths.hpp"
+
 namespace orvela::qt {
 
 namespace {
@@ -62,7 +64,7 @@ void notifyNoDisplay(const QString& body) {
         // Critical: the app is not there to say it again, so the notice stays until read.
         if (sd_bus_message_append(call, "susssasa{sv}i", "ORVELA Timer", 0u, "orvela-timer",
                                   "ORVELA Timer не запустился", text.constData(), 0, 2,
-                                  "desktop-entry", "s", "orvela-timer", "urgency", "y",
+                                  "desktop-entry", "s", kDesktopEntryName, "urgency", "y",
                                   std::uint8_t(2), std::int32_t(-1)) >= 0)
             sd_bus_call(bus, call, kNoticeCallMicroseconds, &error, &reply);
     }

@@ -19,7 +19,6 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kAppName = QStringLiteral("ORVELA Timer");
 // The desktop entry's name without ".desktop": servers take the app's icon and their
 // per-app settings from it.
-constexpr const char* kDesktopEntry = "orvela-timer";
 // The server's own default display time.
 constexpr int kExpireDefault = -1;
 
@@ -102,7 +101,7 @@ void DesktopNotifications::sendNext() {
     queue_.pop_front();
     const QString identifier = QString::fromStdString(next.identifier);
 
-    QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}};
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntryName)}};
     if (!next.sound) {
         hints.insert(QStringLiteral("suppress-sound"), true);
     } else if (soundCapable_) {

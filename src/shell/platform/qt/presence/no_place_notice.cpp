@@ -187,7 +187,7 @@ void NoPlaceNotice::post(const QString& summary, const NoPlaceMessage& message,
     if (offered)
         actions << QStringLiteral("default") << message.actionLabel
                 << QString::fromLatin1(kActionKey) << message.actionLabel;
-    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("orvela-timer")}};
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntryName)}};
     // Critical stays on screen, with its buttons, until acted on; a server without buttons
     // keeps it by the expiry below.
     if (serverHasActions_) hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2)));
