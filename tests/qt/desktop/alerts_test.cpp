@@ -45,16 +45,25 @@ Act press(Qt::Key key, bool autoRepeat = false) {
 }
 
 // The answer is the button's position: Enter is the first, Escape and closing the window the last.
-// An unrequested alert ignores Return, Enter and Space in its first second and a held key's repeat
-// later; a click acts at once, and after that second Return presses the default.
+// An unrequested alert ignores Return, Enter and Space in its first second, while typing into it
+// goes on (the rest of what was meant for another window), and a held key's repeat later; a click
+// acts at once, and after a quiet second Return presses the default.
 TEST(Alerts, AnswersTheButtonPositionAndAnUnrequestedOneHoldsBackKeysForASecond) {
-    const Act heldBack = [](QMessageBox& box) {
+    const int step = kAlertKeyGuardMs * 6 / 10;
+    const Act heldBack = [step](QMessageBox& box) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) press(key)(box);
         EXPECT_TRUE(box.isVisible()) << "a key pressed a button at once";
-        QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
-            press(Qt::Key_Return, true)(box);
-            EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
-            press(Qt::Key_Return)(box);
+        QTimer::singleShot(step, &box, [&box, step] {
+            press(Qt::Key_A)(box);
+            QTimer::singleShot(step, &box, [&box] {
+                press(Qt::Key_Return)(box);
+                EXPECT_TRUE(box.isVisible()) << "a Return amid typing pressed a button";
+                QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
+                    press(Qt::Key_Return, true)(box);
+                    EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
+                    press(Qt::Key_Return)(box);
+                });
+            });
         });
     };
     Alert alert;

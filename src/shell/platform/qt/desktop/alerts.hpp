@@ -9,7 +9,8 @@ namespace orvela::qt {
 inline constexpr char kAlertFieldName[] = "orvela_alert_field";
 
 // How long an unrequested alert ignores the keys that press a button (Return, Enter, Space)
-// after it appeared; a held key's repeats are ignored for as long as it is open.
+// after it appeared and after each key typed into it; a held key's repeats are ignored for as
+// long as it is open.
 inline constexpr int kAlertKeyGuardMs = 1000;
 
 // Shows the alert modally (the main loop keeps turning) and returns the pressed button's
