@@ -24,14 +24,20 @@ namespace {
 // The most clipboard text looked at for the field: far beyond any token, even padded.
 constexpr qsizetype kClipboardLimit = 64 * 1024;
 
-bool pressesAButton(int key) {
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+// What a fresh unrequested alert holds back: the keys that press a button, and typing that would
+// land in its field.
+bool guarded(const QKeyEvent& key) {
+    const int code = key.key();
+    if (code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Space) return true;
+    const QString text = key.text();
+    return !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+           !text.isEmpty() && text.front().isPrint();
 }
 
 // Watches the box's events from the application (keys go to whichever of its widgets has the
-// focus, then to their parents): holds back the keys that press a button while the alert is
-// fresh, and tells when the box gets the keyboard. Fresh means shown, or last typed into, less
-// than kAlertKeyGuardMs ago: a desktop that gives a new window the keyboard (GNOME on Wayland
+// focus, then to their parents): holds back the keys that press a button or type while the
+// alert is fresh, and tells when the box gets the keyboard. Fresh means shown, or last typed into,
+// less than kAlertKeyGuardMs ago: a desktop that gives a new window the keyboard (GNOME on Wayland
 // does, token or not) sends it the rest of what the user was typing elsewhere, Return included.
 class AlertWatch : public QObject {
 public:
@@ -56,15 +62,15 @@ protected:
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!widget || (widget != &box_ && !box_.isAncestorOf(widget))) return false;
         const auto* key = static_cast<QKeyEvent*>(event);
-        const bool buttonKey = pressesAButton(key->key());
         if (type == QEvent::KeyRelease) {
             // A release goes the way its press went; typing is measured from releases, which
             // pass each widget on the way up at the same moment.
-            const bool held = buttonKey && heldBack_.erase(key->key()) > 0;
+            const bool held = heldBack_.erase(key->key()) > 0;
             if (!key->isAutoRepeat()) quiet_.restart();
             return held;
         }
-        const bool hold = buttonKey && (key->isAutoRepeat() || quiet_.elapsed() < kAlertKeyGuardMs);
+        const bool hold =
+            guarded(*key) && (key->isAutoRepeat() || quiet_.elapsed() < kAlertKeyGuardMs);
         if (hold && type == QEvent::KeyPress) heldBack_.insert(key->key());
         return hold;
     }
