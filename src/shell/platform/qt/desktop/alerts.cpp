@@ -24,11 +24,15 @@ namespace {
 // The most clipboard text looked at for the field: far beyond any token, even padded.
 constexpr qsizetype kClipboardLimit = 64 * 1024;
 
+bool pressesAButton(const QKeyEvent& key) {
+    const int code = key.key();
+    return code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Space;
+}
+
 // What a fresh unrequested alert holds back: the keys that press a button, and typing that would
 // land in its field.
 bool guarded(const QKeyEvent& key) {
-    const int code = key.key();
-    if (code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Space) return true;
+    if (pressesAButton(key)) return true;
     const QString text = key.text();
     return !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
            !text.isEmpty() && text.front().isPrint();
@@ -66,11 +70,13 @@ protected:
             // A release goes the way its press went; typing is measured from releases, which
             // pass each widget on the way up at the same moment.
             const bool held = heldBack_.erase(key->key()) > 0;
-            if (!key->isAutoRepeat()) quiet_.restart();
+            if (!settled_ && !key->isAutoRepeat()) quiet_.restart();
             return held;
         }
+        // The first key after a quiet second is the user's own: from then on the keyboard works.
+        if (!key->isAutoRepeat() && quiet_.elapsed() >= kAlertKeyGuardMs) settled_ = true;
         const bool hold =
-            guarded(*key) && (key->isAutoRepeat() || quiet_.elapsed() < kAlertKeyGuardMs);
+            (key->isAutoRepeat() && pressesAButton(*key)) || (!settled_ && guarded(*key));
         if (hold && type == QEvent::KeyPress) heldBack_.insert(key->key());
         return hold;
     }
@@ -80,6 +86,7 @@ private:
     const bool guardKeys_;
     std::function<void()> activated_;
     QElapsedTimer quiet_;
+    bool settled_ = false;
     std::set<int> heldBack_;
 };
 
