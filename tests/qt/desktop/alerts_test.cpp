@@ -35,26 +35,39 @@ Act click(const char* title) {
     };
 }
 
-Act press(Qt::Key key, bool autoRepeat = false) {
-    return [key, autoRepeat](QMessageBox& box) {
+Act press(Qt::Key key, bool autoRepeat = false, const QString& text = {}) {
+    return [key, autoRepeat, text](QMessageBox& box) {
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-            QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+            QKeyEvent event(type, key, Qt::NoModifier, text, autoRepeat);
             QApplication::sendEvent(box.focusWidget() ? box.focusWidget() : &box, &event);
         }
     };
 }
 
 // The answer is the button's position: Enter is the first, Escape and closing the window the last.
-// An unrequested alert ignores Return, Enter and Space in its first second and a held key's repeat
-// later; a click acts at once, and after that second Return presses the default.
+// An unrequested alert ignores Return, Enter and Space in its first second, while typing into it
+// goes on (the rest of what was meant for another window), and a held key's repeat later; a click
+// acts at once, and after a quiet second the keyboard works: a key, then Return pressing the
+// default.
 TEST(Alerts, AnswersTheButtonPositionAndAnUnrequestedOneHoldsBackKeysForASecond) {
-    const Act heldBack = [](QMessageBox& box) {
+    const int step = kAlertKeyGuardMs * 6 / 10;
+    const Act heldBack = [step](QMessageBox& box) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) press(key)(box);
         EXPECT_TRUE(box.isVisible()) << "a key pressed a button at once";
-        QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
-            press(Qt::Key_Return, true)(box);
-            EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
-            press(Qt::Key_Return)(box);
+        QTimer::singleShot(step, &box, [&box, step] {
+            press(Qt::Key_A)(box);
+            QTimer::singleShot(step, &box, [&box] {
+                press(Qt::Key_Return)(box);
+                EXPECT_TRUE(box.isVisible()) << "a Return amid typing pressed a button";
+                QTimer::singleShot(kAlertKeyGuardMs + 100, &box, [&box] {
+                    press(Qt::Key_Return, true)(box);
+                    EXPECT_TRUE(box.isVisible()) << "a held key's repeat pressed a button";
+                    // After a quiet second the keyboard is the user's: a key, then Return at once.
+                    press(Qt::Key_A, false, "a")(box);
+                    press(Qt::Key_Return)(box);
+                    if (box.isVisible()) box.close();  // a wrong answer, not a hang
+                });
+            });
         });
     };
     Alert alert;
@@ -75,7 +88,8 @@ TEST(Alerts, AnswersTheButtonPositionAndAnUnrequestedOneHoldsBackKeysForASecond)
 
 // The token dialog: first button default, a focused 320×24 password field; empty, it takes a
 // token from the clipboard when the box gets the keyboard or the clipboard changes, never
-// replacing what it holds. It shows without activating, beside the browser.
+// replacing what it holds. It shows without activating, beside the browser; come back by itself,
+// it keeps typing meant for the browser out of the field.
 TEST(Alerts, TheTokenDialogHasAFocusedMaskedFieldThatTakesALateClipboard) {
     const auto token = [](const std::string& s) {
         return s.starts_with("orvela_") ? std::optional(s) : std::nullopt;
@@ -83,7 +97,7 @@ TEST(Alerts, TheTokenDialogHasAFocusedMaskedFieldThatTakesALateClipboard) {
     Alert alert;
     alert.buttons = {"Подключить", "Открыть настройки ORVELA", "Позже"};
     alert.field = SecureField{"orvela_…", "orvela_prefilled", token};
-    alert.withoutFocus = true;
+    alert.withoutFocus = alert.unrequested = true;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText("orvela_there");
     whenOpen([clipboard](QMessageBox& box) {
@@ -95,6 +109,8 @@ TEST(Alerts, TheTokenDialogHasAFocusedMaskedFieldThatTakesALateClipboard) {
                   std::pair(QLineEdit::Password, QSize(320, 24)));
         EXPECT_EQ(field->placeholderText() + " " + field->text(), "orvela_… orvela_prefilled");
         EXPECT_EQ(box.focusWidget(), field);
+        press(Qt::Key_Z, false, "z")(box);
+        EXPECT_EQ(field->text(), "orvela_prefilled") << "typing went into a fresh field";
         field->clear();
         QEvent activated(QEvent::WindowActivate);
         QApplication::sendEvent(&box, &activated);

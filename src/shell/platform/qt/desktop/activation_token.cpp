@@ -9,6 +9,8 @@
 #include <memory>
 #include <utility>
 
+#include "wayland_startup.hpp"
+
 namespace orvela::qt {
 
 ActivationTokens::ActivationTokens(std::function<double()> monotonicSeconds,
@@ -52,7 +54,13 @@ std::optional<std::string> ActivationTokens::take() {
 void completeStartup(const std::string& token) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection || xcb_connection_has_error(connection)) return;
+    if (!connection) {
+        // GNOME on Wayland shows the same busy cursor, and has its own request to end it.
+        if (qGuiApp && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            endWaylandStartup(token);
+        return;
+    }
+    if (xcb_connection_has_error(connection)) return;
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     if (!screen) return;
     xcb_atom_t atoms[2] = {XCB_ATOM_NONE, XCB_ATOM_NONE};

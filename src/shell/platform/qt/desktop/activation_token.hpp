@@ -48,9 +48,9 @@ private:
     double providedAt_ = 0;
 };
 
-// Ends the startup a token stands for where the desktop shows one (X11's startup notification:
-// the busy cursor stops); nothing elsewhere. For a token nothing will use, or one that activated
-// a window that shows no startup id.
+// Ends the startup a token stands for where the desktop shows one (X11's startup notification,
+// GNOME's gtk_shell1 on Wayland: the busy cursor stops); nothing elsewhere. For a token nothing
+// will use, or one that activated a window that shows no startup id.
 void completeStartup(const std::string& token);
 
 // For the life of the object: XDG_ACTIVATION_TOKEN (Wayland's xdg-activation, read by Qt's

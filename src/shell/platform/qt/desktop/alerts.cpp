@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <set>
 #include <vector>
 
 #include "activation_token.hpp"
@@ -23,18 +24,30 @@ namespace {
 // The most clipboard text looked at for the field: far beyond any token, even padded.
 constexpr qsizetype kClipboardLimit = 64 * 1024;
 
-bool pressesAButton(int key) {
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+bool pressesAButton(const QKeyEvent& key) {
+    const int code = key.key();
+    return code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Space;
+}
+
+// What a fresh unrequested alert holds back: the keys that press a button, and typing that would
+// land in its field.
+bool guarded(const QKeyEvent& key) {
+    if (pressesAButton(key)) return true;
+    const QString text = key.text();
+    return !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+           !text.isEmpty() && text.front().isPrint();
 }
 
 // Watches the box's events from the application (keys go to whichever of its widgets has the
-// focus): holds back the keys that press a button while the alert is fresh, and tells when the
-// box gets the keyboard.
+// focus, then to their parents): holds back the keys that press a button or type while the
+// alert is fresh, and tells when the box gets the keyboard. Fresh means shown, or last typed into,
+// less than kAlertKeyGuardMs ago: a desktop that gives a new window the keyboard (GNOME on Wayland
+// does, token or not) sends it the rest of what the user was typing elsewhere, Return included.
 class AlertWatch : public QObject {
 public:
     AlertWatch(QMessageBox& box, bool guardKeys, std::function<void()> activated)
         : box_(box), guardKeys_(guardKeys), activated_(std::move(activated)) {
-        shown_.start();
+        quiet_.start();
         qApp->installEventFilter(this);
     }
     ~AlertWatch() override { qApp->removeEventFilter(this); }
@@ -53,15 +66,28 @@ protected:
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!widget || (widget != &box_ && !box_.isAncestorOf(widget))) return false;
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (!pressesAButton(key->key())) return false;
-        return key->isAutoRepeat() || shown_.elapsed() < kAlertKeyGuardMs;
+        if (type == QEvent::KeyRelease) {
+            // A release goes the way its press went; typing is measured from releases, which
+            // pass each widget on the way up at the same moment.
+            const bool held = heldBack_.erase(key->key()) > 0;
+            if (!settled_ && !key->isAutoRepeat()) quiet_.restart();
+            return held;
+        }
+        // The first key after a quiet second is the user's own: from then on the keyboard works.
+        if (!key->isAutoRepeat() && quiet_.elapsed() >= kAlertKeyGuardMs) settled_ = true;
+        const bool hold =
+            (key->isAutoRepeat() && pressesAButton(*key)) || (!settled_ && guarded(*key));
+        if (hold && type == QEvent::KeyPress) heldBack_.insert(key->key());
+        return hold;
     }
 
 private:
     QMessageBox& box_;
     const bool guardKeys_;
     std::function<void()> activated_;
-    QElapsedTimer shown_;
+    QElapsedTimer quiet_;
+    bool settled_ = false;
+    std::set<int> heldBack_;
 };
 
 // Puts the field between the texts and the buttons. QMessageBox rebuilds its grid whenever a
