@@ -67,7 +67,7 @@ int ignoreCall(sd_bus_message* call, void*, sd_bus_error*) {
 }  // namespace
 
 // The interface as libxapp serves it (Debian 12's libxapp 2.4). Visible stays true: the icon is
-// withdrawn by releasing the name. Metadata (JSON hints to the applet) is empty.
+// withdrawn by releasing the name.
 int XAppStatusIcon::getProperty(sd_bus*, const char*, const char*, const char* property,
                                 sd_bus_message* reply, void* self, sd_bus_error*) {
     const XAppStatusIcon* icon = iconOf(self);
@@ -84,7 +84,8 @@ int XAppStatusIcon::getProperty(sd_bus*, const char*, const char*, const char* p
     if (name == "PrimaryMenuIsOpen") return sd_bus_message_append(reply, "b", icon->primaryOpen_);
     if (name == "SecondaryMenuIsOpen")
         return sd_bus_message_append(reply, "b", icon->secondaryOpen_);
-    return sd_bus_message_append(reply, "s", "");  // Metadata
+    // Metadata: MATE's applet then marks the icon pressed while either button's menu is open.
+    return sd_bus_message_append(reply, "s", R"({"highlight-both-menus": true})");
 }
 
 // Applets set the size they draw the icon at (Cinnamon at every icon change).
