@@ -1,5 +1,6 @@
 // panel/: what the panel shows: the StatusNotifierItem and its dbusmenu on the main loop's own
-// bus connection, the counting icon, the fallback tray. Uses the platform interface only.
+// bus connection, the XApp status icon on the same connection, the counting icon, the fallback
+// tray. Uses the platform interface only.
 //
 // The status item of the Qt adapter.
 //
