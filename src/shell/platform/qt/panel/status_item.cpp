@@ -1,19 +1,25 @@
 #include "status_item.hpp"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <algorithm>
+#include <utility>
 
 #include "dbus_menu_exporter.hpp"
 #include "main_loop_bus.hpp"
 #include "status_notifier_item.hpp"
 #include "tray_menu.hpp"
+#include "xapp_status_icon.hpp"
 
 namespace orvela::qt {
 
-QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
+QtStatusItem::QtStatusItem(QObject* parent, const QString& iconFolder)
+    : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
         bus_.get(), menuPath, [this] { return buildMenu(); },
@@ -22,20 +28,34 @@ QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus:
     // its sub-menus, which Qt flips at the screen's edge.
     menu_->setSubmenusInPlace(true);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
+    if (!iconFolder.isEmpty()) xapp_ = new XAppStatusIcon(bus_.get(), iconFolder, this);
 
     paintIcons();
 
     connect(sni_, &StatusNotifierItem::secondaryActivated, this, &QtStatusItem::middleClicked);
-    connect(sni_, &StatusNotifierItem::registeredChanged, this,
-            [this](bool registered) { setFallback(!registered); });
-    sni_->start();
+    connect(sni_, &StatusNotifierItem::registeredChanged, this, &QtStatusItem::choosePlace);
+    if (!xapp_) {
+        sniStarted_ = true;
+        sni_->start();
+        return;
+    }
+    connect(xapp_, &XAppStatusIcon::shownChanged, this, &QtStatusItem::choosePlace);
+    connect(xapp_, &XAppStatusIcon::middleClicked, this, &QtStatusItem::middleClicked);
+    connect(xapp_, &XAppStatusIcon::menuRequested, this,
+            [this](QPoint at, int panelPosition) { popupXAppMenu(at, panelPosition); });
+    // The item waits for the applets' first answer (one call to the bus): registered with a
+    // watcher where an applet shows the XApp icon, it would show twice (Cinnamon's bridge turns
+    // every StatusNotifierItem into an XApp icon of its own).
+    xapp_->start();
 }
 
 QtStatusItem::~QtStatusItem() {
     // The tray icon goes before the menu it points to.
     delete tray_;
     tray_ = nullptr;
-    // Both unexport themselves from the connection, which goes last.
+    // All unexport themselves from the connection, which goes last.
+    delete xapp_;
+    xapp_ = nullptr;
     delete sni_;
     sni_ = nullptr;
     delete menu_;
@@ -50,6 +70,7 @@ void QtStatusItem::setTitle(const std::vector<TitlePart>& parts) {
     if (label == label_) return;
     label_ = label;
     sni_->setLabel(label_);
+    if (xapp_) xapp_->setLabel(label_);
     updateTrayToolTip();
 }
 
@@ -86,6 +107,7 @@ void QtStatusItem::setCountdown(const std::optional<Countdown>& countdown) {
     if (face_.kind == IconKind::Countdown)
         sniToolTip_ = faceInWords(face_) + (tooltip_.isEmpty() ? QString() : "\n" + tooltip_);
     sni_->setToolTipText(sniToolTip_);
+    if (xapp_) xapp_->setToolTip(sniToolTip_);
     updateTrayToolTip();
 }
 
@@ -93,6 +115,7 @@ void QtStatusItem::paintIcons() {
     iconImages_.clear();
     for (int size : kIconSizes) iconImages_.push_back(paintIcon(face_, size));
     sni_->setIcons(QList<QImage>(iconImages_.begin(), iconImages_.end()), faceInWords(face_));
+    if (xapp_) xapp_->setFace(face_);
     updateTrayIcon();
 }
 
@@ -131,15 +154,56 @@ void QtStatusItem::deliver(const MenuItem& item) {
         Qt::QueuedConnection);
 }
 
+void QtStatusItem::choosePlace() {
+    const bool xapp = xapp_ && xapp_->shown().value_or(false);
+    sni_->setPassive(xapp);
+    if (!xapp && !sniStarted_ && xapp_->shown().has_value()) {
+        sniStarted_ = true;
+        sni_->start();  // may answer at once, in a nested call
+    }
+    const std::optional<bool> registered = sni_->registered();
+    setFallback(!xapp && registered.has_value() && !*registered);
+}
+
+QMenu* QtStatusItem::menu() {
+    if (!trayMenu_) {
+        trayMenu_ = std::make_unique<QMenu>();
+        connect(trayMenu_.get(), &QMenu::aboutToShow, this, [this] {
+            if (!std::exchange(menuFilled_, false))
+                fillMenu(trayMenu_.get(), buildMenu(),
+                         [this](const MenuItem& item) { deliver(item); });
+        });
+        connect(trayMenu_.get(), &QMenu::aboutToHide, this, [this] {
+            if (xapp_) xapp_->setMenuOpen(false);
+        });
+    }
+    return trayMenu_.get();
+}
+
+void QtStatusItem::popupXAppMenu(QPoint at, int panelPosition) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return;
+    QMenu* shown = menu();
+    // Filled first, so that its size places it.
+    fillMenu(shown, buildMenu(), [this](const MenuItem& item) { deliver(item); });
+    menuFilled_ = true;
+    // The applet's corner, held on the desktop, picks the screen.
+    const QRect desktop = primary->virtualGeometry();
+    const QPoint held(std::clamp(at.x(), desktop.left(), desktop.right()),
+                      std::clamp(at.y(), desktop.top(), desktop.bottom()));
+    const QScreen* screen = QGuiApplication::screenAt(held);
+    const QPoint origin = xappMenuOrigin(held, panelPosition, shown->sizeHint(),
+                                         (screen ? screen : primary)->geometry());
+    xapp_->setMenuOpen(true);
+    shown->popup(origin);
+    menuFilled_ = false;
+}
+
 void QtStatusItem::setFallback(bool on) {
     fallback_ = on;
     if (on && !tray_) {
         tray_ = new QSystemTrayIcon(this);
-        trayMenu_ = std::make_unique<QMenu>();
-        connect(trayMenu_.get(), &QMenu::aboutToShow, this, [this] {
-            fillMenu(trayMenu_.get(), buildMenu(), [this](const MenuItem& item) { deliver(item); });
-        });
-        tray_->setContextMenu(trayMenu_.get());
+        tray_->setContextMenu(menu());
         // SNI hosts open the menu on a left click too; the tray does the same.
         connect(tray_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {

@@ -1,5 +1,6 @@
 // panel/: what the panel shows: the StatusNotifierItem and its dbusmenu on the main loop's own
-// bus connection, the counting icon, the fallback tray. Uses the platform interface only.
+// bus connection, the XApp status icon on the same connection, the counting icon, the fallback
+// tray. Uses the platform interface only.
 //
 // The status item of the Qt adapter.
 //
@@ -8,10 +9,16 @@
 // over dbusmenu. Elsewhere an XEmbed QSystemTrayIcon shows the same icon, the title and tooltip
 // as its tooltip, and the same menu model rendered into a QMenu. The item follows the watcher
 // coming and going.
+//
+// Where an XApp status applet runs (Cinnamon; libxapp's applets on MATE and Xfce panels), the
+// app is an XApp status icon instead, with the title as its label and the same QMenu opened where
+// the applet asks: one icon, never two. The StatusNotifierItem is then not registered, or, when
+// it was before the applet came, passive, which every host hides.
 #pragma once
 
 #include <QImage>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -28,6 +35,7 @@ namespace orvela::qt {
 class DBusMenuExporter;
 class MainLoopBus;
 class StatusNotifierItem;
+class XAppStatusIcon;
 
 class QtStatusItem : public QObject, public orvela::StatusItem {
     Q_OBJECT
@@ -35,7 +43,9 @@ class QtStatusItem : public QObject, public orvela::StatusItem {
 public:
     static constexpr const char* kMenuPath = "/MenuBar";
 
-    explicit QtStatusItem(QObject* parent = nullptr);
+    // The XApp icon's pictures go into `iconFolder`, a private folder; without one the app is
+    // never an XApp icon.
+    explicit QtStatusItem(QObject* parent = nullptr, const QString& iconFolder = QString());
     ~QtStatusItem() override;
 
     bool hasButton() const override { return true; }
@@ -52,6 +62,9 @@ public:
     // What the desktop sees, for the adapter's own checks and tests.
     StatusNotifierItem* notifierItem() const { return sni_; }
     DBusMenuExporter* menuExporter() const { return menu_; }
+    XAppStatusIcon* xappIcon() const { return xapp_; }
+    // The menu the tray and the XApp icon open; present once one of them needed it.
+    QMenu* ownMenu() const { return trayMenu_.get(); }
     // Present once the fallback was needed; shown only while no watcher shows the item.
     QSystemTrayIcon* trayIcon() const { return tray_; }
     bool usesFallback() const { return fallback_; }
@@ -65,7 +78,12 @@ private:
     // Hands a middle click to the handler on a later turn of the loop; clicks arriving before
     // that turn are one click (a host or peer repeating the call queues nothing more).
     void middleClicked();
+    // Where the app shows itself: the XApp icon while an applet shows it, else the item while a
+    // watcher has it, else the tray.
+    void choosePlace();
     void setFallback(bool on);
+    QMenu* menu();
+    void popupXAppMenu(QPoint at, int panelPosition);
     void paintIcons();
     void updateTrayIcon();
     void updateTrayToolTip();
@@ -77,6 +95,9 @@ private:
     bool middleClickQueued_ = false;
     DBusMenuExporter* menu_ = nullptr;
     StatusNotifierItem* sni_ = nullptr;
+    XAppStatusIcon* xapp_ = nullptr;
+    bool sniStarted_ = false;
+    bool menuFilled_ = false;  // filled for the popup at hand: aboutToShow need not again
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<QMenu> trayMenu_;
     bool fallback_ = false;

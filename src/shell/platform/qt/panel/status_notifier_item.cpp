@@ -101,13 +101,17 @@ int getConstant(sd_bus*, const char*, const char*, const char* property, sd_bus_
     if (name == "Category") return sd_bus_message_append(reply, "s", "ApplicationStatus");
     if (name == "Id") return sd_bus_message_append(reply, "s", "orvela-timer");
     if (name == "Title") return sd_bus_message_append(reply, "s", "ORVELA Timer");
-    if (name == "Status") return sd_bus_message_append(reply, "s", "Active");
     if (name == "WindowId") return sd_bus_message_append(reply, "i", 0);
     if (name == "ItemIsMenu") return sd_bus_message_append(reply, "b", 1);
     if (name == "XAyatanaOrderingIndex") return sd_bus_message_append(reply, "u", 0u);
     if (name == "OverlayIconPixmap" || name == "AttentionIconPixmap") return appendIcons(reply, {});
     // The icon names: the item draws its own pixmaps and names no theme icon.
     return sd_bus_message_append(reply, "s", "");
+}
+
+int getStatus(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
+              sd_bus_error*) {
+    return sd_bus_message_append(reply, "s", itemOf(self)->passive() ? "Passive" : "Active");
 }
 
 int getIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
@@ -186,7 +190,7 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Id", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Title", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("Status", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("Status", "s", getStatus, 0, 0),
     SD_BUS_PROPERTY("WindowId", "i", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconThemePath", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -430,6 +434,20 @@ void StatusNotifierItem::emitSignal(const char* member, const char* types, const
     else
         sd_bus_emit_signal(live, kObjectPath, kInterface, member, nullptr);
     bus_->flush();
+}
+
+void StatusNotifierItem::setPassive(bool passive) {
+    if (passive == passive_) return;
+    passive_ = passive;
+    if (!registered_.value_or(false)) return;
+    // Hosts hide or show the item on NewStatus. Back from hiding, what changed meanwhile went
+    // untold: each host learns it the way it follows it.
+    emitSignal("NewStatus", "s", passive ? "Passive" : "Active");
+    if (passive) return;
+    emitSignal("NewIcon");
+    emitSignal("NewToolTip");
+    emitSignal("XAyatanaNewLabel", "ss", label_.toUtf8().constData(),
+               labelGuide().toUtf8().constData());
 }
 
 void StatusNotifierItem::setLabel(const QString& label) {

@@ -87,6 +87,11 @@ public:
     static QString labelGuide();
     const QString& menuPath() const { return menuPath_; }
 
+    // A passive item (Status "Passive") is hidden by its hosts, while the app shows itself
+    // elsewhere (an XApp status icon): a registration cannot be taken back, the status can.
+    void setPassive(bool passive);
+    bool passive() const { return passive_; }
+
 signals:
     // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
@@ -99,7 +104,7 @@ signals:
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
     // while a watcher shows the item; one that registers later reads every property afresh.
-    bool shown() const { return registered_.value_or(false); }
+    bool shown() const { return registered_.value_or(false) && !passive_; }
     sd_bus* liveBus() const;
     void emitSignal(const char* member, const char* types = nullptr, const char* label = nullptr,
                     const char* guide = nullptr);
@@ -133,6 +138,7 @@ private:
     QString toolTipText_;
     SniIconList icons_;
     QString accessibleDescription_;
+    bool passive_ = false;
 };
 
 }  // namespace orvela::qt

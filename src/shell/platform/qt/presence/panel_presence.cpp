@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "panel/status_notifier_item.hpp"
+#include "panel/xapp_status_icon.hpp"
 
 namespace orvela::qt {
 
@@ -68,6 +69,36 @@ void PanelPresence::start() {
                 const QDBusPendingReply<bool> reply = *call;
                 if (!ownerChangeSeen_ && !reply.isError() && reply.value()) watcherChanged(true);
             });
+    // XApp applets: their names as they come and go, and those already there.
+    const QString monitors = QString::fromLatin1(XAppStatusIcon::kMonitorPrefix);
+    // Qt takes "x*" for the names in the namespace x (x itself and x.…).
+    applets_ = new QDBusServiceWatcher(monitors.chopped(1) + u'*', bus_,
+                                       QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(applets_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this, monitors](const QString& name, const QString&, const QString& newOwner) {
+                if (name.startsWith(monitors)) appletChanged(name, !newOwner.isEmpty());
+            });
+    auto* names = new QDBusPendingCallWatcher(
+        bus_.asyncCall(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames"))),
+        this);
+    connect(names, &QDBusPendingCallWatcher::finished, this,
+            [this, monitors](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<QStringList> reply = *call;
+                if (reply.isError()) return;
+                for (const QString& name : reply.value())
+                    if (name.startsWith(monitors)) appletChanged(name, true);
+            });
+}
+
+void PanelPresence::appletChanged(const QString& name, bool up) {
+    if (!up)
+        appletNames_.remove(name);
+    else if (appletNames_.size() < 16)
+        appletNames_.insert(name);
+    placeChanged(!appletNames_.isEmpty());
 }
 
 void PanelPresence::watcherChanged(bool up) {
@@ -83,7 +114,8 @@ void PanelPresence::setFollowed(bool followed) {
 void PanelPresence::placeChanged(bool up) {
     if (up) {
         setState(State::Present);
-    } else if (!watcherUp_ && !followed_ && !grace_.isActive() && state_ == State::Present) {
+    } else if (!watcherUp_ && !followed_ && appletNames_.isEmpty() && !grace_.isActive() &&
+               state_ == State::Present) {
         // A panel restarting comes back within the grace period; only a lasting absence counts.
         setState(State::Checking);
         grace_.start();
@@ -91,7 +123,7 @@ void PanelPresence::placeChanged(bool up) {
 }
 
 void PanelPresence::check() {
-    if (watcherUp_ || followed_ || (xembedTray_ && xembedTray_())) {
+    if (watcherUp_ || followed_ || !appletNames_.isEmpty() || (xembedTray_ && xembedTray_())) {
         setState(State::Present);
     } else {
         setState(State::Missing);

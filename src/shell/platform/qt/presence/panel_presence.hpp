@@ -1,10 +1,11 @@
 // presence/: whether the item has a place, GNOME's extension calls, the notice when it has none.
-// Uses panel/'s watcher name and nothing else of the adapter (the notice speaks to the bus itself).
+// Uses panel/'s watcher and applet names and nothing else of the adapter (the notice speaks to the
+// bus itself).
 //
 // Whether the desktop has any place for the status item: a StatusNotifierItem host (its watcher
-// on the session bus), an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection),
-// or a bar that follows the app's status (`orvela-timer status --follow`, told by the owner of
-// the control interface).
+// on the session bus), an XApp status applet (an org.x.StatusIconMonitor.* name), an XEmbed system
+// tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection), or a bar that follows the app's status
+// (`orvela-timer status --follow`, told by the owner of the control interface).
 //
 // Once a place exists this costs nothing: the watcher's coming and going arrives as a bus
 // signal, and nothing is polled. Only while there is no place at all is the XEmbed tray looked
@@ -13,6 +14,8 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QSet>
+#include <QString>
 #include <QTimer>
 #include <functional>
 
@@ -50,6 +53,7 @@ signals:
 private:
     void check();
     void watcherChanged(bool up);
+    void appletChanged(const QString& name, bool up);
     void placeChanged(bool up);
     void setState(State state);
 
@@ -57,6 +61,9 @@ private:
     std::function<bool()> xembedTray_;
     Timing timing_;
     QDBusServiceWatcher* watcher_ = nullptr;
+    QDBusServiceWatcher* applets_ = nullptr;
+    // The XApp applets' names on the bus, a bounded few.
+    QSet<QString> appletNames_;
     QTimer grace_;
     QTimer poll_;
     bool watcherUp_ = false;
