@@ -105,7 +105,8 @@ void QtPlatform::download(const HttpRequest& request, std::function<void(Downloa
 
 StatusItem* QtPlatform::createStatusItem() {
     if (!statusItem_) {
-        statusItem_ = std::make_unique<QtStatusItem>();
+        statusItem_ = std::make_unique<QtStatusItem>(
+            nullptr, privateTemporaryDirectory() + QStringLiteral("/orvela-timer-icons"));
         const QDBusConnection bus = QDBusConnection::sessionBus();
         presence_ =
             std::make_unique<PanelPresence>(bus, xembedTrayPresent, PanelPresence::Timing{});

@@ -13,7 +13,8 @@
 
 namespace orvela::qt {
 
-QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus::connectSession()) {
+QtStatusItem::QtStatusItem(QObject* parent, const QString& iconThemeFolder)
+    : QObject(parent), bus_(MainLoopBus::connectSession()) {
     const QString menuPath = QString::fromLatin1(kMenuPath);
     menu_ = new DBusMenuExporter(
         bus_.get(), menuPath, [this] { return buildMenu(); },
@@ -22,10 +23,14 @@ QtStatusItem::QtStatusItem(QObject* parent) : QObject(parent), bus_(MainLoopBus:
     // its sub-menus, which Qt flips at the screen's edge.
     menu_->setSubmenusInPlace(true);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
+    sni_->setIconThemeFolder(iconThemeFolder);
 
     paintIcons();
 
     connect(sni_, &StatusNotifierItem::secondaryActivated, this, &QtStatusItem::middleClicked);
+    // MATE's and LXQt's panels only call Activate on a left click: the menu is ours to open.
+    connect(sni_, &StatusNotifierItem::menuRequested, this,
+            [this] { ownMenu()->popup(QCursor::pos()); });
     connect(sni_, &StatusNotifierItem::registeredChanged, this,
             [this](bool registered) { setFallback(!registered); });
     sni_->start();
@@ -135,11 +140,7 @@ void QtStatusItem::setFallback(bool on) {
     fallback_ = on;
     if (on && !tray_) {
         tray_ = new QSystemTrayIcon(this);
-        trayMenu_ = std::make_unique<QMenu>();
-        connect(trayMenu_.get(), &QMenu::aboutToShow, this, [this] {
-            fillMenu(trayMenu_.get(), buildMenu(), [this](const MenuItem& item) { deliver(item); });
-        });
-        tray_->setContextMenu(trayMenu_.get());
+        tray_->setContextMenu(ownMenu());
         // SNI hosts open the menu on a left click too; the tray does the same.
         connect(tray_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
@@ -155,6 +156,16 @@ void QtStatusItem::setFallback(bool on) {
     } else {
         tray_->hide();
     }
+}
+
+QMenu* QtStatusItem::ownMenu() {
+    if (!trayMenu_) {
+        trayMenu_ = std::make_unique<QMenu>();
+        connect(trayMenu_.get(), &QMenu::aboutToShow, this, [this] {
+            fillMenu(trayMenu_.get(), buildMenu(), [this](const MenuItem& item) { deliver(item); });
+        });
+    }
+    return trayMenu_.get();
 }
 
 void QtStatusItem::updateTrayIcon() {

@@ -35,7 +35,9 @@ class QtStatusItem : public QObject, public orvela::StatusItem {
 public:
     static constexpr const char* kMenuPath = "/MenuBar";
 
-    explicit QtStatusItem(QObject* parent = nullptr);
+    // `iconThemeFolder`: where the item writes its icon for hosts that draw named icons only
+    // (none: it names no icon).
+    explicit QtStatusItem(QObject* parent = nullptr, const QString& iconThemeFolder = {});
     ~QtStatusItem() override;
 
     bool hasButton() const override { return true; }
@@ -66,6 +68,8 @@ private:
     // that turn are one click (a host or peer repeating the call queues nothing more).
     void middleClicked();
     void setFallback(bool on);
+    // The QMenu of the tray, also opened where a host's left click asks the item for its menu.
+    QMenu* ownMenu();
     void paintIcons();
     void updateTrayIcon();
     void updateTrayToolTip();

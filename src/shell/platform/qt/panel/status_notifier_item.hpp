@@ -13,11 +13,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <memory>
 #include <optional>
 
 #include "main_loop_bus.hpp"
 
 namespace orvela::qt {
+
+class IconThemeFolder;
 
 // (iiay): one icon size, ARGB32 pixels in network byte order.
 struct SniIcon {
@@ -59,6 +63,8 @@ public:
     // it lost is repeated for one watcher.
     static constexpr int kListedCheckMs = 1000;
     static constexpr int kMaxReRegistrations = 2;
+    // How long a host's left click (Activate) may wait to learn which program the host is.
+    static constexpr int kCallerLookupMs = 1000;
 
     // Exports the item on `bus` (none, or a closed one, leaves it unexported and unregistered);
     // `menuPath` is where the dbusmenu object lives on the same connection.
@@ -87,6 +93,22 @@ public:
     static QString labelGuide();
     const QString& menuPath() const { return menuPath_; }
 
+    // Gives the item an IconName, the icon's pictures written as a theme into `folder`
+    // (IconThemePath), for hosts that draw named icons only. Without one, the item names none.
+    void setIconThemeFolder(const QString& folder);
+    // The name of the present picture in that theme, its files written on first asking (a
+    // host reading the property); empty without a folder or when the files cannot be written.
+    QString iconName();
+    QString iconThemePath() const;
+
+    // Programs (executable names) that show a panel whose left click calls Activate and opens
+    // no menu, whatever the answer: for them, Activate asks the owner for its own menu.
+    static QStringList menuLessHosts();
+    void setMenuLessHosts(QStringList programs) {
+        menuLessHosts_ = std::move(programs);
+        lastCaller_.clear();
+    }
+
 signals:
     // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
@@ -95,6 +117,8 @@ signals:
     // The host's ProvideXdgActivationToken, sent just before the click it is for, as it came:
     // the receiver checks it.
     void activationTokenProvided(const QByteArray& token);
+    // A left click on a host that opens no menu of its own: the menu belongs at the pointer.
+    void menuRequested();
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
@@ -110,7 +134,13 @@ private:
     void checkListed();
     void listedAnswer(sd_bus_message* reply);
     void setRegistered(bool registered);
+    // Activate: answered once the caller is known, see menuLessHosts.
+    int activate(sd_bus_message* call);
+    void callerKnown(sd_bus_message* reply);
+    void answerActivate(sd_bus_message* call, bool menuLess);
 
+    static int handleObjectCall(sd_bus_message* call, void* self, sd_bus_error*);
+    static int handleCallerPid(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error*);
     static int handleHasOwner(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleRegistered(sd_bus_message* reply, void* self, sd_bus_error*);
@@ -120,6 +150,14 @@ private:
     QString menuPath_;
     QString serviceName_;
     SdBusSlot object_;
+    SdBusSlot activateHook_;
+    // The Activate waiting for its caller's program to be known, and that lookup; a later
+    // Activate from another caller replaces both. The last caller's verdict is kept.
+    SdBusMessage pendingActivate_;
+    SdBusSlot callerLookup_;
+    QString lastCaller_;
+    bool lastCallerMenuLess_ = false;
+    QStringList menuLessHosts_ = menuLessHosts();
     SdBusSlot ownerMatch_;
     // The one call to the watcher (or about it) whose answer still counts; replacing it drops
     // an earlier watcher's (or an earlier attempt's) answer unheard.
@@ -133,6 +171,10 @@ private:
     QString toolTipText_;
     SniIconList icons_;
     QString accessibleDescription_;
+    QList<QImage> images_;
+    std::unique_ptr<IconThemeFolder> iconTheme_;
+    QString iconName_;
+    bool iconNameStale_ = true;
 };
 
 }  // namespace orvela::qt

@@ -6,12 +6,19 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <memory>
+#include <utility>
 
 #include "panel/status_notifier_item.hpp"
 
 namespace orvela::qt {
+
+namespace {
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kHostProperty = QStringLiteral("IsStatusNotifierHostRegistered");
+}  // namespace
 
 bool xembedTrayPresent() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -57,6 +64,13 @@ void PanelPresence::start() {
                 ownerChangeSeen_ = true;
                 watcherChanged(!newOwner.isEmpty());
             });
+    // A watcher whose items nobody shows (Cinnamon's bridge without an applet, a watcher left
+    // by a panel that went) is no place until it says that a host came.
+    bus_.connect(watcherService, kWatcherPath, watcherService,
+                 QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(onHostRegistered()));
+    bus_.connect(watcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), this,
+                 SLOT(onWatcherPropertiesChanged(QString, QVariantMap, QStringList)));
     auto ask = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
@@ -71,8 +85,62 @@ void PanelPresence::start() {
 }
 
 void PanelPresence::watcherChanged(bool up) {
-    watcherUp_ = up;
-    placeChanged(up);
+    ++probe_;
+    probing_ = probeAgain_ = false;
+    watcherPresent_ = up;
+    watcherUp_ = false;
+    if (up)
+        probeHost();  // a place once it answers
+    else
+        placeChanged(false);
+}
+
+void PanelPresence::probeHost() {
+    // One question at a time, however often a watcher signals: a signal meanwhile asks again
+    // once the answer is in.
+    if (probing_) {
+        probeAgain_ = true;
+        return;
+    }
+    probing_ = true;
+    auto ask = QDBusMessage::createMethodCall(
+        QString::fromLatin1(StatusNotifierItem::kWatcherService), kWatcherPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << QString::fromLatin1(StatusNotifierItem::kWatcherService) << kHostProperty;
+    const quint64 probe = probe_;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(ask, kHostProbeMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, probe](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (probe != probe_) return;
+                probing_ = false;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
+                // Watchers that do not have the property (or answer nonsense, or too late)
+                // may well have a host: taken as one.
+                hostAnswer(value.metaType() != QMetaType::fromType<bool>() || value.toBool());
+                if (std::exchange(probeAgain_, false)) probeHost();
+            });
+}
+
+void PanelPresence::onHostRegistered() {
+    if (watcherPresent_) probeHost();
+}
+
+void PanelPresence::onWatcherPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                               const QStringList&) {
+    const QVariant value = changed.value(kHostProperty);
+    if (!watcherPresent_ || interface != QLatin1String(StatusNotifierItem::kWatcherService) ||
+        value.metaType() != QMetaType::fromType<bool>())
+        return;
+    ++probe_;  // newer than any answer on its way
+    probing_ = probeAgain_ = false;
+    hostAnswer(value.toBool());
+}
+
+void PanelPresence::hostAnswer(bool shown) {
+    watcherUp_ = shown;
+    placeChanged(shown);
 }
 
 void PanelPresence::setFollowed(bool followed) {

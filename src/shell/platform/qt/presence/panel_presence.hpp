@@ -2,9 +2,9 @@
 // Uses panel/'s watcher name and nothing else of the adapter (the notice speaks to the bus itself).
 //
 // Whether the desktop has any place for the status item: a StatusNotifierItem host (its watcher
-// on the session bus), an XEmbed system tray (an owner of the _NET_SYSTEM_TRAY_S<n> selection),
-// or a bar that follows the app's status (`orvela-timer status --follow`, told by the owner of
-// the control interface).
+// on the session bus, unless the watcher says that no host shows its items), an XEmbed system tray
+// (an owner of the _NET_SYSTEM_TRAY_S<n> selection), or a bar that follows the app's status
+// (`orvela-timer status --follow`, told by the owner of the control interface).
 //
 // Once a place exists this costs nothing: the watcher's coming and going arrives as a bus
 // signal, and nothing is polled. Only while there is no place at all is the XEmbed tray looked
@@ -13,7 +13,9 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
+#include <QVariantMap>
 #include <functional>
 
 class QDBusServiceWatcher;
@@ -32,6 +34,8 @@ public:
         int pollMs = 5000;
     };
     enum class State { Checking, Present, Missing };
+    // How long a watcher may take to say whether a host shows its items.
+    static constexpr int kHostProbeMs = 3000;
 
     PanelPresence(QDBusConnection bus, std::function<bool()> xembedTray, Timing timing,
                   QObject* parent = nullptr);
@@ -47,9 +51,17 @@ signals:
     // A place appeared after `missing`.
     void found();
 
+private slots:
+    void onHostRegistered();
+    void onWatcherPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                    const QStringList& invalidated);
+
 private:
     void check();
     void watcherChanged(bool up);
+    // Asks the watcher whether a host shows its items (IsStatusNotifierHostRegistered).
+    void probeHost();
+    void hostAnswer(bool shown);
     void placeChanged(bool up);
     void setState(State state);
 
@@ -59,7 +71,13 @@ private:
     QDBusServiceWatcher* watcher_ = nullptr;
     QTimer grace_;
     QTimer poll_;
+    // A watcher is there and, as far as it says, a host shows what it lists.
     bool watcherUp_ = false;
+    bool watcherPresent_ = false;
+    // Bumped by every owner change and answer: a probe's late answer is dropped.
+    quint64 probe_ = 0;
+    bool probing_ = false;
+    bool probeAgain_ = false;
     bool followed_ = false;
     // An owner change seen before NameHasOwner answered makes that answer stale.
     bool ownerChangeSeen_ = false;
