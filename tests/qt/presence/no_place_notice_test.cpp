@@ -303,6 +303,40 @@ TEST(NoPlaceNotice, NoneWhileSomethingShowsTheAppAndRepeatedInPlaceUntilATrayApp
     EXPECT_TRUE(server.calls.size() == 3 && probes == found);
 }
 
+// A watcher that says no host shows its items (Cinnamon's bridge without its applet) is no place:
+// the notice comes as without a watcher, and goes when the watcher says a host came, by its
+// signal or by the property's change. The watcher is asked once, not at every check.
+TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
+    struct Row {
+        const char* what;
+        bool host;
+        bool bySignal;
+    };
+    const Row rows[] = {{"a host shows the items", true, false},
+                        {"no host, then StatusNotifierHostRegistered", false, true},
+                        {"no host, then the property changes", false, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::FakeNotifications server(kWithActions);
+        test::FakePanel panel;
+        panel.watcher.host = row.host;
+        ASSERT_TRUE(panel.startWatcher(true));
+        App app;
+        if (row.host) {
+            spin(300);
+            EXPECT_TRUE(server.calls.isEmpty());
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
+            spin(200);  // several more checks
+            EXPECT_EQ(server.shown[0][0], NoPlaceNotice::kSummary);
+            panel.hostCame(row.bySignal);
+            ASSERT_TRUE(waitUntil([&] { return server.closed == QList<uint>{41}; }));
+        }
+        EXPECT_EQ(panel.watcher.hostReads, row.bySignal ? 2 : 1);
+        EXPECT_EQ(app.presence.state(), PanelPresence::State::Present);
+    }
+}
+
 TEST(GnomeExtensions, StatesAreReadOnlyFromWellFormedNumbers) {
     using enum ExtensionInfo;
     const double inf = std::numeric_limits<double>::infinity();
