@@ -467,15 +467,21 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_EQ(std::pair(delegate_.chosen.size(), menu->isVisible()), std::pair(1ul, true));
     menu->hide();
 
-    // A panel starting later takes over; one going away hands back to the tray.
+    // A panel starting later takes over; one going away hands back to the tray, as does a
+    // watcher that says no host shows its items, until one does.
     ASSERT_TRUE(panel_.startWatcher());
     ASSERT_TRUE(waitUntil([&] { return !statusItem_.usesFallback(); }));
     EXPECT_EQ(panel_.watcher.registrations.size(), 1);
     EXPECT_FALSE(tray->isVisible());
+    statusItem_.notifierItem()->setHostShown(false);
+    EXPECT_TRUE(statusItem_.usesFallback() && tray->isVisible());
+    statusItem_.setTitle(workTitle("24:58"));
+    statusItem_.notifierItem()->setHostShown(true);
+    EXPECT_FALSE(statusItem_.usesFallback() || tray->isVisible());
     statusItem_.setTitle(workTitle("24:59"));
     ASSERT_TRUE(waitUntil([&] { return !panel_.log.received.isEmpty(); }));
     test::spin(300);
-    ASSERT_EQ(panel_.log.received.size(), 1);  // the label alone
+    ASSERT_EQ(panel_.log.received.size(), 1);  // the label alone, of the shown item only
     EXPECT_EQ(panel_.log.received[0].member(), "XAyatanaNewLabel");
     panel_.stopWatcher();
     ASSERT_TRUE(waitUntil([&] { return statusItem_.usesFallback(); }));

@@ -322,6 +322,9 @@ TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
         panel.watcher.host = row.host;
         ASSERT_TRUE(panel.startWatcher(true));
         App app;
+        QList<bool> told;  // what the status item is told, to fall back to the tray meanwhile
+        QObject::connect(&app.presence, &PanelPresence::watcherHostChanged,
+                         [&](bool shown) { told << shown; });
         if (row.host) {
             spin(300);
             EXPECT_TRUE(server.calls.isEmpty());
@@ -333,6 +336,7 @@ TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
             ASSERT_TRUE(waitUntil([&] { return server.closed == QList<uint>{41}; }));
         }
         EXPECT_EQ(panel.watcher.hostReads, row.bySignal ? 2 : 1);
+        EXPECT_EQ(told, row.host ? QList<bool>{true} : (QList<bool>{false, true}));
         EXPECT_EQ(app.presence.state(), PanelPresence::State::Present);
     }
 }

@@ -419,7 +419,15 @@ void StatusNotifierItem::listedAnswer(sd_bus_message* reply) {
     registerWithWatcher();
 }
 
-void StatusNotifierItem::setRegistered(bool registered) {
+void StatusNotifierItem::setRegistered(bool accepted) {
+    accepted_ = accepted;
+    setHostShown(hostShown_);
+}
+
+void StatusNotifierItem::setHostShown(bool shown) {
+    hostShown_ = shown;
+    if (!accepted_) return;  // nothing known yet
+    const bool registered = *accepted_ && hostShown_;
     if (registered_ == registered) return;
     registered_ = registered;
     emit registeredChanged(registered);

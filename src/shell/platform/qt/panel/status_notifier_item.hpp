@@ -76,8 +76,12 @@ public:
 
     // The bus name the watcher was given for us: the connection's unique name, once known.
     const QString& serviceName() const { return serviceName_; }
-    // Present once known: whether a watcher has accepted the item.
+    // Present once known: whether a watcher has accepted the item and, as far as it says, a
+    // host shows it.
     std::optional<bool> registered() const { return registered_; }
+    // What the watcher says of its hosts (IsStatusNotifierHostRegistered, as the owner learns
+    // it): a watcher without one shows nothing, so the item counts as unregistered meanwhile.
+    void setHostShown(bool shown);
 
     // Each tells hosts only of a real change, by the one signal that names what changed.
     void setLabel(const QString& label);
@@ -167,6 +171,8 @@ private:
     // Registrations repeated for the present watcher because it did not list the item.
     int reRegistrations_ = 0;
     std::optional<bool> registered_;
+    std::optional<bool> accepted_;
+    bool hostShown_ = true;
     QString label_;
     QString toolTipText_;
     SniIconList icons_;

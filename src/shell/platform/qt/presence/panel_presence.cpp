@@ -89,10 +89,12 @@ void PanelPresence::watcherChanged(bool up) {
     probing_ = probeAgain_ = false;
     watcherPresent_ = up;
     watcherUp_ = false;
-    if (up)
+    if (up) {
         probeHost();  // a place once it answers
-    else
+    } else {
+        emit watcherHostChanged(true);
         placeChanged(false);
+    }
 }
 
 void PanelPresence::probeHost() {
@@ -140,6 +142,7 @@ void PanelPresence::onWatcherPropertiesChanged(const QString& interface, const Q
 
 void PanelPresence::hostAnswer(bool shown) {
     watcherUp_ = shown;
+    emit watcherHostChanged(shown);
     placeChanged(shown);
 }
 

@@ -50,6 +50,9 @@ signals:
     void missing();
     // A place appeared after `missing`.
     void found();
+    // What the watcher says of its hosts: false while it says none shows its items; true once
+    // one does, once it does not say, and when the watcher goes (the next one is asked anew).
+    void watcherHostChanged(bool shown);
 
 private slots:
     void onHostRegistered();
