@@ -13,7 +13,10 @@
 namespace orvela::qt {
 
 namespace {
-const QString kPrefix = QStringLiteral("orvela-timer-");
+// No '-' in the name: Qt and GTK hosts that look a name up with fallbacks strip it at each '-'
+// ("orvela-timer-1" falls back to "orvela-timer"), and LXQt's panel then shows the app's own
+// icon, found in the user's theme, without looking into IconThemePath at all.
+const QString kPrefix = QStringLiteral("orvela_timer_");
 // More files of ours than a run ever leaves means the folder is not what it seems: stop there.
 constexpr int kMaxLeftovers = 256;
 }  // namespace
@@ -39,7 +42,7 @@ QString IconThemeFolder::publish(const QList<QImage>& images) {
     // The process id keeps a host that outlived an earlier run from showing what it loaded
     // under the same name then.
     const QString name =
-        kPrefix + QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
+        kPrefix + QStringLiteral("%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
     for (const QImage& image : images) {
         const QString file = fileOf(name, image.width());
         QSaveFile out(file);
