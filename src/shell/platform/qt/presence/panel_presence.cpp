@@ -18,6 +18,7 @@ namespace orvela::qt {
 namespace {
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kHostProperty = QStringLiteral("IsStatusNotifierHostRegistered");
+const QString kAyatanaService = QStringLiteral("org.ayatana.indicator.application");
 }  // namespace
 
 bool xembedTrayPresent() {
@@ -86,7 +87,7 @@ void PanelPresence::start() {
 
 void PanelPresence::watcherChanged(bool up) {
     ++probe_;
-    probing_ = probeAgain_ = false;
+    probing_ = probeAgain_ = ayatana_ = false;
     watcherPresent_ = up;
     watcherUp_ = false;
     if (up) {
@@ -120,9 +121,77 @@ void PanelPresence::probeHost() {
                 const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
                 // Watchers that do not have the property (or answer nonsense, or too late)
                 // may well have a host: taken as one.
-                hostAnswer(value.metaType() != QMetaType::fromType<bool>() || value.toBool());
+                if (value.metaType() == QMetaType::fromType<bool>() && !value.toBool())
+                    hostAnswer(false);
+                else
+                    checkAyatana(probe);
                 if (std::exchange(probeAgain_, false)) probeHost();
             });
+}
+
+void PanelPresence::ask(const QDBusMessage& message, quint64 probe,
+                        std::function<void(const QDBusMessage&)> answer) {
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, kHostProbeMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, probe, answer = std::move(answer)](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (probe == probe_) answer(call->reply());
+            });
+}
+
+void PanelPresence::checkAyatana(quint64 probe) {
+    // Ayatana's indicator service takes the watcher's name where it starts before the panel,
+    // says a host is registered whatever runs, and shows its items only through an indicator
+    // applet, which leaves no name of its own on the bus: that applet follows the service's
+    // signals, so the bus's table of match rules tells whether one runs. Wherever something
+    // is not as expected (another watcher, no such table), a host is taken to be there.
+    const auto pidOf = [](const QString& name) {
+        auto call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+        return call << name;
+    };
+    const auto pid = [](const QDBusMessage& reply) {
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt()
+                                                          : 0u;
+    };
+    ask(pidOf(QString::fromLatin1(StatusNotifierItem::kWatcherService)), probe,
+        [=, this](const QDBusMessage& watcher) {
+            ask(pidOf(kAyatanaService), probe, [=, this](const QDBusMessage& service) {
+                ayatana_ = pid(watcher) != 0 && pid(watcher) == pid(service);
+                if (!ayatana_) return hostAnswer(true);
+                ask(QDBusMessage::createMethodCall(
+                        QStringLiteral("org.freedesktop.DBus"),
+                        QStringLiteral("/org/freedesktop/DBus"),
+                        QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
+                        QStringLiteral("GetAllMatchRules")),
+                    probe,
+                    [this](const QDBusMessage& rules) { hostAnswer(ayatanaFollowed(rules)); });
+            });
+        });
+}
+
+bool PanelPresence::ayatanaFollowed(const QDBusMessage& rules) const {
+    if (rules.type() != QDBusMessage::ReplyMessage || rules.signature() != QLatin1String("a{sas}"))
+        return true;
+    const QDBusArgument map = rules.arguments().value(0).value<QDBusArgument>();
+    const QString self = bus_.baseService();
+    // Bounded however many connections the session has: a long table says nothing then.
+    int entries = 0;
+    map.beginMap();
+    while (!map.atEnd()) {
+        if (++entries > 4096) return true;
+        QString connection;
+        QStringList matches;
+        map.beginMapEntry();
+        map >> connection >> matches;
+        map.endMapEntry();
+        if (connection == self) continue;
+        for (const QString& match : std::as_const(matches))
+            if (match.contains(kAyatanaService)) return true;
+    }
+    map.endMap();
+    return false;
 }
 
 void PanelPresence::onHostRegistered() {
@@ -162,6 +231,8 @@ void PanelPresence::placeChanged(bool up) {
 }
 
 void PanelPresence::check() {
+    // An applet of Ayatana's service gives no sign when it starts: looked for at each check.
+    if (ayatana_ && watcherPresent_ && !watcherUp_) checkAyatana(probe_);
     if (watcherUp_ || followed_ || (xembedTray_ && xembedTray_())) {
         setState(State::Present);
     } else {

@@ -18,6 +18,7 @@
 #include <QVariantMap>
 #include <functional>
 
+class QDBusMessage;
 class QDBusServiceWatcher;
 
 namespace orvela::qt {
@@ -65,6 +66,12 @@ private:
     // Asks the watcher whether a host shows its items (IsStatusNotifierHostRegistered).
     void probeHost();
     void hostAnswer(bool shown);
+    // Whether the watcher is Ayatana's indicator service and an applet follows it.
+    void checkAyatana(quint64 probe);
+    bool ayatanaFollowed(const QDBusMessage& rules) const;
+    // A call about the present watcher: `answer` is dropped once the watcher changed.
+    void ask(const QDBusMessage& message, quint64 probe,
+             std::function<void(const QDBusMessage&)> answer);
     void placeChanged(bool up);
     void setState(State state);
 
@@ -81,6 +88,7 @@ private:
     quint64 probe_ = 0;
     bool probing_ = false;
     bool probeAgain_ = false;
+    bool ayatana_ = false;
     bool followed_ = false;
     // An owner change seen before NameHasOwner answered makes that answer stale.
     bool ownerChangeSeen_ = false;
