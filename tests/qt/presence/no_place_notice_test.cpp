@@ -328,7 +328,8 @@ TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
         QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "ay");
         ASSERT_TRUE(!ayatana || service.registerService("org.ayatana.indicator.application"));
         ASSERT_TRUE(panel.startWatcher(true));
-        App app;
+        // With Ayatana's watcher, Qt's tray icon registers with it too: an XEmbed tray is no place.
+        App app([&] { return ayatana; });
         QList<bool> told;  // what the status item is told, to fall back to the tray meanwhile
         QObject::connect(&app.presence, &PanelPresence::watcherHostChanged,
                          [&](bool shown) { told << shown; });
@@ -354,7 +355,7 @@ TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
         }
         QDBusConnection::disconnectFromBus("ay");
         EXPECT_EQ(panel.watcher.hostReads, row.came == Came::Signal && !shown ? 2 : 1);
-        EXPECT_EQ(told.value(0), shown);
+        EXPECT_EQ(told.value(0), shown || ayatana);
         EXPECT_EQ(told.back(), true);
         EXPECT_EQ(app.presence.state(), PanelPresence::State::Present);
     }

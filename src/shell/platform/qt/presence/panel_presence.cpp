@@ -88,6 +88,7 @@ void PanelPresence::start() {
 void PanelPresence::watcherChanged(bool up) {
     ++probe_;
     probing_ = probeAgain_ = ayatana_ = false;
+    trayUsable_ = true;
     watcherPresent_ = up;
     watcherUp_ = false;
     if (up) {
@@ -122,7 +123,7 @@ void PanelPresence::probeHost() {
                 // Watchers that do not have the property (or answer nonsense, or too late)
                 // may well have a host: taken as one.
                 if (value.metaType() == QMetaType::fromType<bool>() && !value.toBool())
-                    hostAnswer(false);
+                    hostAnswer(false, true);
                 else
                     checkAyatana(probe);
                 if (std::exchange(probeAgain_, false)) probeHost();
@@ -159,14 +160,15 @@ void PanelPresence::checkAyatana(quint64 probe) {
         [=, this](const QDBusMessage& watcher) {
             ask(pidOf(kAyatanaService), probe, [=, this](const QDBusMessage& service) {
                 ayatana_ = pid(watcher) != 0 && pid(watcher) == pid(service);
-                if (!ayatana_) return hostAnswer(true);
+                if (!ayatana_) return hostAnswer(true, true);
                 ask(QDBusMessage::createMethodCall(
                         QStringLiteral("org.freedesktop.DBus"),
                         QStringLiteral("/org/freedesktop/DBus"),
                         QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
                         QStringLiteral("GetAllMatchRules")),
-                    probe,
-                    [this](const QDBusMessage& rules) { hostAnswer(ayatanaFollowed(rules)); });
+                    probe, [this](const QDBusMessage& rules) {
+                        hostAnswer(ayatanaFollowed(rules), false);
+                    });
             });
         });
 }
@@ -206,12 +208,15 @@ void PanelPresence::onWatcherPropertiesChanged(const QString& interface, const Q
         return;
     ++probe_;  // newer than any answer on its way
     probing_ = probeAgain_ = false;
-    hostAnswer(value.toBool());
+    hostAnswer(value.toBool(), true);
 }
 
-void PanelPresence::hostAnswer(bool shown) {
+void PanelPresence::hostAnswer(bool shown, bool trayTakesOver) {
     watcherUp_ = shown;
-    emit watcherHostChanged(shown);
+    // Qt's tray icon is a StatusNotifierItem of its own wherever the watcher says it has a
+    // host, and an XEmbed icon only where it says it has none: only then is the tray a place.
+    trayUsable_ = shown || trayTakesOver;
+    emit watcherHostChanged(shown || !trayTakesOver);
     placeChanged(shown);
 }
 
@@ -233,7 +238,7 @@ void PanelPresence::placeChanged(bool up) {
 void PanelPresence::check() {
     // An applet of Ayatana's service gives no sign when it starts: looked for at each check.
     if (ayatana_ && watcherPresent_ && !watcherUp_) checkAyatana(probe_);
-    if (watcherUp_ || followed_ || (xembedTray_ && xembedTray_())) {
+    if (watcherUp_ || followed_ || (trayUsable_ && xembedTray_ && xembedTray_())) {
         setState(State::Present);
     } else {
         setState(State::Missing);

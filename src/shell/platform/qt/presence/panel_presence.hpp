@@ -51,8 +51,10 @@ signals:
     void missing();
     // A place appeared after `missing`.
     void found();
-    // What the watcher says of its hosts: false while it says none shows its items; true once
-    // one does, once it does not say, and when the watcher goes (the next one is asked anew).
+    // What the watcher says of its hosts: false while it says none shows its items (the item
+    // leaves it to the tray then); true once one does, once it does not say, when the watcher
+    // goes (the next one is asked anew), and for Ayatana's service, whose items an applet may
+    // yet show while Qt's tray icon would only register with it too.
     void watcherHostChanged(bool shown);
 
 private slots:
@@ -65,7 +67,8 @@ private:
     void watcherChanged(bool up);
     // Asks the watcher whether a host shows its items (IsStatusNotifierHostRegistered).
     void probeHost();
-    void hostAnswer(bool shown);
+    // `trayTakesOver`: the watcher says it has no host, so that Qt's tray icon is an XEmbed one.
+    void hostAnswer(bool shown, bool trayTakesOver);
     // Whether the watcher is Ayatana's indicator service and an applet follows it.
     void checkAyatana(quint64 probe);
     bool ayatanaFollowed(const QDBusMessage& rules) const;
@@ -89,6 +92,7 @@ private:
     bool probing_ = false;
     bool probeAgain_ = false;
     bool ayatana_ = false;
+    bool trayUsable_ = true;
     bool followed_ = false;
     // An owner change seen before NameHasOwner answered makes that answer stale.
     bool ownerChangeSeen_ = false;
