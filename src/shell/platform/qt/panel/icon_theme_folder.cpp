@@ -7,7 +7,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <utility>
 
 namespace orvela::qt {
@@ -45,10 +44,13 @@ QString IconThemeFolder::publish(const QList<QImage>& images) {
         kPrefix + QStringLiteral("%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
     for (const QImage& image : images) {
         const QString file = fileOf(name, image.width());
-        QSaveFile out(file);
+        // Written in place, no sync: hosts read it only once told its name, after this, and a
+        // file cut short by a crash bears a name nobody asks for again.
+        QFile out(file);
         const bool saved = QDir().mkpath(QFileInfo(file).path()) &&
-                           out.open(QIODevice::WriteOnly) && image.save(&out, "PNG") &&
-                           out.commit();
+                           out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                           image.save(&out, "PNG") && out.flush();
+        out.close();
         if (!saved) {
             removeWritten();
             return {};
