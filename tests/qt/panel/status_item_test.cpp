@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QDBusMetaType>
 #include <QDBusVariant>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <algorithm>
@@ -129,7 +132,8 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return statusItem_.notifierItem()->registered() == true; }));
     }
     test::FakePanel panel_;
-    QtStatusItem statusItem_;
+    QTemporaryDir icons_;
+    QtStatusItem statusItem_{nullptr, icons_.path()};
     RecordingDelegate delegate_;
 };
 
@@ -194,14 +198,27 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
     // A left click: KDE Plasma 5.27 calls Activate and opens the menu only where that fails.
     // UnknownMethod also makes GNOME's AppIndicator 46 stop waiting for a double click (other
     // errors it logs as critical) and a newer one finds no Activate in the introspection; Xfce
-    // opens an ItemIsMenu item's menu itself.
+    // opens an ItemIsMenu item's menu itself. MATE's notification area, LXQt's panel and
+    // Cinnamon's bridge call Activate and open nothing, whatever the answer: from them (here
+    // this program plays one), the call opens the item's own menu.
     const auto callItem = [&](const QString& interface, const QString& method) {
         return panel_.call(QDBusMessage::createMethodCall(
                                panel_.service, StatusNotifierItem::kObjectPath, interface, method)
                            << 1270 << 790);
     };
-    EXPECT_EQ(callItem(StatusNotifierItem::kInterface, "Activate").errorName(),
-              "org.freedesktop.DBus.Error.UnknownMethod");
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    for (const bool menuLess : {false, true, false}) {
+        statusItem_.notifierItem()->setMenuLessHosts(
+            menuLess ? QStringList{"x", self} : StatusNotifierItem::menuLessHosts());
+        for (int click = 0; click < 2; ++click) {  // the second from a caller already known
+            EXPECT_EQ(callItem(StatusNotifierItem::kInterface, "Activate").errorName(),
+                      menuLess ? "" : "org.freedesktop.DBus.Error.UnknownMethod");
+            test::spin(50);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            EXPECT_EQ(menu ? menu->actions().size() : 0, menuLess ? 7 : 0) << menuLess;
+            if (menu) menu->hide();
+        }
+    }
     EXPECT_FALSE(show(callItem("org.freedesktop.DBus.Introspectable", "Introspect"))
                      .contains("\"Activate\""));
     EXPECT_TRUE(panel_.itemProperty("ItemIsMenu").toBool());
@@ -450,19 +467,71 @@ TEST_F(StatusItemTest, FallsBackToTheTrayWhileNoWatcherRuns) {
     EXPECT_EQ(std::pair(delegate_.chosen.size(), menu->isVisible()), std::pair(1ul, true));
     menu->hide();
 
-    // A panel starting later takes over; one going away hands back to the tray.
+    // A panel starting later takes over; one going away hands back to the tray, as does a
+    // watcher that says no host shows its items, until one does.
     ASSERT_TRUE(panel_.startWatcher());
     ASSERT_TRUE(waitUntil([&] { return !statusItem_.usesFallback(); }));
     EXPECT_EQ(panel_.watcher.registrations.size(), 1);
     EXPECT_FALSE(tray->isVisible());
+    statusItem_.notifierItem()->setHostShown(false);
+    EXPECT_TRUE(statusItem_.usesFallback() && tray->isVisible());
+    statusItem_.setTitle(workTitle("24:58"));
+    statusItem_.notifierItem()->setHostShown(true);
+    EXPECT_FALSE(statusItem_.usesFallback() || tray->isVisible());
     statusItem_.setTitle(workTitle("24:59"));
     ASSERT_TRUE(waitUntil([&] { return !panel_.log.received.isEmpty(); }));
     test::spin(300);
-    ASSERT_EQ(panel_.log.received.size(), 1);  // the label alone
+    ASSERT_EQ(panel_.log.received.size(), 1);  // the label alone, of the shown item only
     EXPECT_EQ(panel_.log.received[0].member(), "XAyatanaNewLabel");
     panel_.stopWatcher();
     ASSERT_TRUE(waitUntil([&] { return statusItem_.usesFallback(); }));
     EXPECT_TRUE(tray->isVisible());
+}
+
+// Hosts that draw named icons only find the counting icon by IconName in IconThemePath: one PNG
+// per size with the very pixels of the pixmaps, written when a host asks after the picture
+// changed, under a new name, the old files gone; a render that draws the same picture keeps it.
+TEST_F(StatusItemTest, NamesTheCountingIconInAThemeOfItsOwn) {
+    attach();
+    const QString theme = panel_.itemProperty("IconThemePath").toString();
+    EXPECT_EQ(theme, icons_.path() + "/orvela-timer-icons");
+    const auto files = [&] {
+        QStringList found;
+        for (QDirIterator it(theme, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            found << it.next().mid(theme.size());
+        found.sort();
+        return found;
+    };
+    // What an earlier run left goes; what is not ours stays.
+    const QString leftover = "/hicolor/22x22/apps/orvela_timer_1_9.png", foreign = "/other.png";
+    for (const QString& file : {leftover, foreign}) {
+        QDir().mkpath(QFileInfo(theme + file).path());
+        QFile(theme + file).open(QIODevice::WriteOnly);
+    }
+    QString before;
+    // seconds left, whether the picture changes
+    const std::vector<std::pair<double, bool>> steps = {
+        {1500, true}, {1490, false}, {1441, false}, {540, true}, {41.5, true}};
+    for (const auto& [left, changes] : steps) {
+        SCOPED_TRACE(left);
+        const QStringList had = files();
+        statusItem_.setCountdown(Countdown{left, 1500, false, false});
+        EXPECT_EQ(files(), had);  // nothing written (or removed) before a host asks
+        const QString name = panel_.itemProperty("IconName").toString();
+        EXPECT_EQ(name != before, changes);
+        // Looked up with fallbacks, "a-b-c" is also "a-b" and "a": LXQt showed the app's icon.
+        EXPECT_FALSE(name.isEmpty() || name.contains('-')) << name.toStdString();
+        before = name;
+        const auto pixmaps = qdbus_cast<SniIconList>(panel_.itemProperty("IconPixmap"));
+        QStringList expected{foreign};
+        for (const SniIcon& pixmap : pixmaps) {
+            const QString file = QString("/hicolor/%1x%1/apps/%2.png").arg(pixmap.width).arg(name);
+            expected << file;
+            EXPECT_EQ(sniIconFrom(QImage(theme + file)).bytes, pixmap.bytes) << file.toStdString();
+        }
+        expected.sort();
+        EXPECT_EQ(files(), expected);
+    }
 }
 
 // A host that dropped an item it had accepted (GNOME's AppIndicator while it starts) is given

@@ -303,6 +303,64 @@ TEST(NoPlaceNotice, NoneWhileSomethingShowsTheAppAndRepeatedInPlaceUntilATrayApp
     EXPECT_TRUE(server.calls.size() == 3 && probes == found);
 }
 
+// A watcher that says no host shows its items (Cinnamon's bridge without its applet) is no place:
+// the notice comes as without a watcher, and goes when the watcher says a host came, by its
+// signal or by the property's change. The watcher is asked once, not at every check. Ayatana's
+// indicator service says it has a host whatever runs: it is no place until an applet follows it.
+TEST(NoPlaceNotice, AWatcherWithoutAHostIsNoPlaceUntilAHostComes) {
+    enum class Came { Signal, Property, Applet };
+    struct Row {
+        const char* what;
+        bool host;
+        Came came;
+    };
+    const Row rows[] = {{"a host shows the items", true, Came::Signal},
+                        {"no host, then StatusNotifierHostRegistered", false, Came::Signal},
+                        {"no host, then the property changes", false, Came::Property},
+                        {"Ayatana's service, then its applet", true, Came::Applet}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::FakeNotifications server(kWithActions);
+        test::FakePanel panel;
+        panel.watcher.host = row.host;
+        const bool ayatana = row.came == Came::Applet;
+        // Its watcher and its own name come from one process, as this test is.
+        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "ay");
+        ASSERT_TRUE(!ayatana || service.registerService("org.ayatana.indicator.application"));
+        ASSERT_TRUE(panel.startWatcher(true));
+        // With Ayatana's watcher, Qt's tray icon registers with it too: an XEmbed tray is no place.
+        App app([&] { return ayatana; });
+        QList<bool> told;  // what the status item is told, to fall back to the tray meanwhile
+        QObject::connect(&app.presence, &PanelPresence::watcherHostChanged,
+                         [&](bool shown) { told << shown; });
+        const bool shown = row.host && !ayatana;
+        if (shown) {
+            spin(300);
+            EXPECT_TRUE(server.calls.isEmpty());
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return server.calls.size() == 1; }));
+            spin(200);  // several more checks, and it stays
+            EXPECT_TRUE(server.shown[0][0] == NoPlaceNotice::kSummary && server.closed.isEmpty());
+            QDBusConnection applet =
+                QDBusConnection::connectToBus(QDBusConnection::SessionBus, "applet");
+            if (ayatana)
+                applet.connect("org.ayatana.indicator.application",
+                               "/org/ayatana/indicator/application/service",
+                               "org.ayatana.indicator.application.service", "ApplicationAdded",
+                               &panel.log, SLOT(record(QDBusMessage)));
+            else
+                panel.hostCame(row.came == Came::Signal);
+            ASSERT_TRUE(waitUntil([&] { return server.closed == QList<uint>{41}; }));
+            QDBusConnection::disconnectFromBus("applet");
+        }
+        QDBusConnection::disconnectFromBus("ay");
+        EXPECT_EQ(panel.watcher.hostReads, row.came == Came::Signal && !shown ? 2 : 1);
+        EXPECT_EQ(told.value(0), shown || ayatana);
+        EXPECT_EQ(told.back(), true);
+        EXPECT_EQ(app.presence.state(), PanelPresence::State::Present);
+    }
+}
+
 TEST(GnomeExtensions, StatesAreReadOnlyFromWellFormedNumbers) {
     using enum ExtensionInfo;
     const double inf = std::numeric_limits<double>::infinity();

@@ -25,16 +25,21 @@
 namespace orvela::test {
 
 // The panel's watcher: accepts every item and remembers the names it was given; it lists them
-// all but the first `lose` (a host that dropped an item it had accepted).
+// all but the first `lose` (a host that dropped an item it had accepted). Whether a host shows
+// its items (`host`) is served only where the panel is told to (not every watcher has it).
 class FakeWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER listed)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostShown SCRIPTABLE false)
 
 public:
     QStringList registrations;
     QStringList listed;
     int lose = 0;
+    bool host = true;
+    mutable int hostReads = 0;
+    bool hostShown() const { return ++hostReads, host; }
 
 public slots:
     Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) {
@@ -77,10 +82,24 @@ public:
         QDBusConnection::disconnectFromBus("panel");
     }
     bool isConnected() const { return bus_.isConnected(); }
-    bool startWatcher() {
-        return bus_.registerObject(kWatcherPath, &watcher,
-                                   QDBusConnection::ExportScriptableContents) &&
+    bool startWatcher(bool hostProperty = false) {
+        return bus_.registerObject(
+                   kWatcherPath, &watcher,
+                   QDBusConnection::ExportScriptableContents |
+                       (hostProperty ? QDBusConnection::ExportNonScriptableProperties
+                                     : QDBusConnection::ExportScriptableContents)) &&
                bus_.registerService(kWatcherName);
+    }
+    // A host registers with the watcher, which says so by its signal or by the property's change.
+    void hostCame(bool bySignal) {
+        watcher.host = true;
+        bus_.send(bySignal
+                      ? QDBusMessage::createSignal(kWatcherPath, kWatcherName,
+                                                   "StatusNotifierHostRegistered")
+                      : QDBusMessage::createSignal(kWatcherPath, "org.freedesktop.DBus.Properties",
+                                                   "PropertiesChanged")
+                            << kWatcherName << QVariantMap{{"IsStatusNotifierHostRegistered", true}}
+                            << QStringList());
     }
     void stopWatcher() {
         bus_.unregisterService(kWatcherName);

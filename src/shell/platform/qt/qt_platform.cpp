@@ -111,6 +111,9 @@ StatusItem* QtPlatform::createStatusItem() {
             std::make_unique<PanelPresence>(bus, xembedTrayPresent, PanelPresence::Timing{});
         gnome_ = std::make_unique<GnomeExtensions>(bus);
         noPlace_ = std::make_unique<NoPlaceNotice>(bus, presence_.get(), gnome_.get());
+        // A watcher that says no host shows its items: the tray takes over, as without one.
+        QObject::connect(presence_.get(), &PanelPresence::watcherHostChanged,
+                         statusItem_->notifierItem(), &StatusNotifierItem::setHostShown);
         // One timer however often a peer calls: a click whose action opened nothing has its
         // startup ended once the token's life is over.
         auto* expiry = new QTimer(&context_);

@@ -28,11 +28,18 @@ QtStatusItem::QtStatusItem(QObject* parent, const QString& iconFolder)
     // its sub-menus, which Qt flips at the screen's edge.
     menu_->setSubmenusInPlace(true);
     sni_ = new StatusNotifierItem(bus_.get(), menuPath, this);
-    if (!iconFolder.isEmpty()) xapp_ = new XAppStatusIcon(bus_.get(), iconFolder, this);
+    if (!iconFolder.isEmpty()) {
+        xapp_ = new XAppStatusIcon(bus_.get(), iconFolder, this);
+        // A theme folder of its own: each writer clears what earlier runs left in its folder.
+        sni_->setIconThemeFolder(iconFolder + QStringLiteral("/orvela-timer-icons"));
+    }
 
     paintIcons();
 
     connect(sni_, &StatusNotifierItem::secondaryActivated, this, &QtStatusItem::middleClicked);
+    // MATE's and LXQt's panels only call Activate on a left click: the menu is ours to open.
+    connect(sni_, &StatusNotifierItem::menuRequested, this,
+            [this] { menu()->popup(QCursor::pos()); });
     connect(sni_, &StatusNotifierItem::registeredChanged, this, &QtStatusItem::choosePlace);
     if (!xapp_) {
         sniStarted_ = true;

@@ -43,8 +43,9 @@ class QtStatusItem : public QObject, public orvela::StatusItem {
 public:
     static constexpr const char* kMenuPath = "/MenuBar";
 
-    // The XApp icon's pictures go into `iconFolder`, a private folder; without one the app is
-    // never an XApp icon.
+    // The icons' pictures go into `iconFolder`, a private folder: the XApp icon's PNG, and a theme
+    // for hosts that draw named icons only. Without one the app is never an XApp icon and names
+    // no icon.
     explicit QtStatusItem(QObject* parent = nullptr, const QString& iconFolder = QString());
     ~QtStatusItem() override;
 
@@ -82,6 +83,8 @@ private:
     // watcher has it, else the tray.
     void choosePlace();
     void setFallback(bool on);
+    // The QMenu of the tray, made on first use, also opened by the XApp icon's clicks and where a
+    // host's left click asks the item for its menu.
     QMenu* menu();
     void popupXAppMenu(QPoint at, int panelPosition);
     void paintIcons();

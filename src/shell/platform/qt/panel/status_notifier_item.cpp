@@ -1,13 +1,19 @@
 #include "status_notifier_item.hpp"
 
+#include <unistd.h>
+
 #include <QDBusMetaType>
+#include <QFileInfo>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "icon_theme_folder.hpp"
 
 namespace orvela::qt {
 
@@ -105,13 +111,20 @@ int getConstant(sd_bus*, const char*, const char*, const char* property, sd_bus_
     if (name == "ItemIsMenu") return sd_bus_message_append(reply, "b", 1);
     if (name == "XAyatanaOrderingIndex") return sd_bus_message_append(reply, "u", 0u);
     if (name == "OverlayIconPixmap" || name == "AttentionIconPixmap") return appendIcons(reply, {});
-    // The icon names: the item draws its own pixmaps and names no theme icon.
+    // The other icons are never shown.
     return sd_bus_message_append(reply, "s", "");
 }
 
 int getStatus(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
               sd_bus_error*) {
     return sd_bus_message_append(reply, "s", itemOf(self)->passive() ? "Passive" : "Active");
+}
+
+int getIconName(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply,
+                void* self, sd_bus_error*) {
+    const QString text = std::string_view(property) == "IconName" ? itemOf(self)->iconName()
+                                                                  : itemOf(self)->iconThemePath();
+    return sd_bus_message_append(reply, "s", text.toUtf8().constData());
 }
 
 int getIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
@@ -176,15 +189,15 @@ int provideActivationToken(sd_bus_message* call, void* self, sd_bus_error*) {
     return sd_bus_reply_method_return(call, "");
 }
 
-// No Activate: the item has nothing to do on a left click but show its menu, and saying so
-// is what makes every host show it. sd-bus answers the call with UnknownMethod. KDE Plasma
-// 5.27 calls Activate on a left click and opens the menu only when the call fails, whatever
-// ItemIsMenu says; GNOME's AppIndicator opens the menu itself on a single click, calls
-// Activate on a double click and, answered UnknownMethod, stops waiting for double clicks
-// (another error would be logged as critical at every one; a newer extension also looks
-// the method up in the introspection before the first click); Xfce opens the menu of an
-// ItemIsMenu item and calls Activate only on a middle click where the user chose
-// "menu is primary".
+// No Activate in the interface: the item has nothing to do on a left click but show its menu,
+// and saying so is what makes most hosts show it. KDE Plasma 5.27 calls Activate on a left
+// click and opens the menu only when the call fails, whatever ItemIsMenu says; GNOME's
+// AppIndicator opens the menu itself on a single click, calls Activate on a double click and,
+// answered UnknownMethod, stops waiting for double clicks (another error would be logged as
+// critical at every one; a newer extension also looks the method up in the introspection
+// before the first click); Xfce opens the menu of an ItemIsMenu item and calls Activate only
+// on a middle click where the user chose "menu is primary". Some hosts only call Activate and
+// ignore its answer: they are answered apart (see handleObjectCall).
 const sd_bus_vtable kItemVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Category", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -192,8 +205,8 @@ const sd_bus_vtable kItemVtable[] = {
     SD_BUS_PROPERTY("Title", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Status", "s", getStatus, 0, 0),
     SD_BUS_PROPERTY("WindowId", "i", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("IconThemePath", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("IconName", "s", getConstant, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconThemePath", "s", getIconName, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconName", "s", getIconName, 0, 0),
     SD_BUS_PROPERTY("IconPixmap", "a(iiay)", getIconPixmap, 0, 0),
     SD_BUS_PROPERTY("IconAccessibleDesc", "s", getAccessibleDesc, 0, 0),
     SD_BUS_PROPERTY("AttentionAccessibleDesc", "s", getAccessibleDesc, 0, 0),
@@ -236,6 +249,11 @@ StatusNotifierItem::StatusNotifierItem(MainLoopBus* bus, QString menuPath, QObje
     if (sd_bus_add_object_vtable(live, &object, kObjectPath, kInterface, kItemVtable, this) < 0)
         return;
     object_.reset(object);
+    // Activate is answered outside the vtable, so that it stays out of the introspection.
+    sd_bus_slot* hook = nullptr;
+    if (sd_bus_add_object(live, &hook, kObjectPath, &StatusNotifierItem::handleObjectCall, this) >=
+        0)
+        activateHook_.reset(hook);
     // A bus that goes away takes the item with it: the tray takes over.
     connect(bus_, &MainLoopBus::closed, this, [this] {
         pending_.reset();
@@ -405,7 +423,15 @@ void StatusNotifierItem::listedAnswer(sd_bus_message* reply) {
     registerWithWatcher();
 }
 
-void StatusNotifierItem::setRegistered(bool registered) {
+void StatusNotifierItem::setRegistered(bool accepted) {
+    accepted_ = accepted;
+    setHostShown(hostShown_);
+}
+
+void StatusNotifierItem::setHostShown(bool shown) {
+    hostShown_ = shown;
+    if (!accepted_) return;  // nothing known yet
+    const bool registered = *accepted_ && hostShown_;
     if (registered_ == registered) return;
     registered_ = registered;
     emit registeredChanged(registered);
@@ -482,7 +508,119 @@ void StatusNotifierItem::setIcons(const QList<QImage>& images, const QString& de
         return;
     icons_ = std::move(icons);
     accessibleDescription_ = description;
+    images_ = images;
+    iconNameStale_ = true;
     if (shown()) emitSignal("NewIcon");
+}
+
+// ---------------------------------------------------------------- the named icon
+
+void StatusNotifierItem::setIconThemeFolder(const QString& folder) {
+    iconTheme_ = folder.isEmpty() ? nullptr : std::make_unique<IconThemeFolder>(folder);
+    iconNameStale_ = true;
+}
+
+QString StatusNotifierItem::iconThemePath() const {
+    return iconTheme_ ? iconTheme_->path() : QString();
+}
+
+QString StatusNotifierItem::iconName() {
+    // Written when a host asks, which is right after NewIcon: nothing is written while the
+    // item is not shown, and a picture no host asked for is never written.
+    if (iconTheme_ && iconNameStale_) {
+        iconNameStale_ = false;
+        iconName_ = images_.isEmpty() ? QString() : iconTheme_->publish(images_);
+    }
+    return iconTheme_ ? iconName_ : QString();
+}
+
+// ---------------------------------------------------------------- Activate
+
+QStringList StatusNotifierItem::menuLessHosts() {
+    // MATE's notification area (its own program on Debian, inside mate-panel elsewhere),
+    // LXQt's panel, and Cinnamon's bridge for items outside /org/ayatana/NotificationItem/.
+    return {QStringLiteral("notification-area-applet"), QStringLiteral("mate-panel"),
+            QStringLiteral("lxqt-panel"), QStringLiteral("xapp-sn-watcher")};
+}
+
+int StatusNotifierItem::handleObjectCall(sd_bus_message* call, void* self, sd_bus_error*) {
+    // Anything else, or Activate with other arguments, goes on to the vtable (UnknownMethod).
+    if (!sd_bus_message_is_method_call(call, kInterface, "Activate") ||
+        !sd_bus_message_has_signature(call, "ii"))
+        return 0;
+    return itemOf(self)->activate(call);
+}
+
+int StatusNotifierItem::activate(sd_bus_message* call) {
+    const char* sender = sd_bus_message_get_sender(call);
+    sd_bus* live = liveBus();
+    if (!sender || !live) return 0;
+    if (lastCaller_ == QLatin1String(sender)) {
+        answerActivate(call, lastCallerMenuLess_);
+        return 1;
+    }
+    // One caller is looked up at a time: one that waits is answered as any other host.
+    if (pendingActivate_) answerActivate(pendingActivate_.get(), false);
+    pendingActivate_.reset(sd_bus_message_ref(call));
+    callerLookup_.reset();
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(live, &raw, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "GetConnectionUnixProcessID") < 0)
+        return 0;
+    const SdBusMessage ask(raw);
+    sd_bus_slot* pending = nullptr;
+    if (sd_bus_message_append(raw, "s", sender) < 0 ||
+        sd_bus_call_async(live, &pending, raw, &StatusNotifierItem::handleCallerPid, this,
+                          uint64_t(kCallerLookupMs) * 1000u) < 0) {
+        pendingActivate_.reset();
+        return 0;
+    }
+    callerLookup_.reset(pending);
+    bus_->flush();
+    return 1;
+}
+
+int StatusNotifierItem::handleCallerPid(sd_bus_message* reply, void* self, sd_bus_error*) {
+    itemOf(self)->callerKnown(reply);
+    return 0;
+}
+
+void StatusNotifierItem::callerKnown(sd_bus_message* reply) {
+    callerLookup_.reset();
+    const SdBusMessage call = std::move(pendingActivate_);
+    if (!call) return;
+    uint32_t pid = 0;
+    QString program;
+    if (!sd_bus_message_is_method_error(reply, nullptr) &&
+        sd_bus_message_read(reply, "u", &pid) >= 0 && pid > 0) {
+        // The program the host runs, by its executable's name (a program replaced on disk
+        // while it runs is " (deleted)").
+        char target[PATH_MAX] = {};
+        const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
+        const ssize_t size = ::readlink(link.constData(), target, sizeof target - 1);
+        if (size > 0)
+            program =
+                QFileInfo(QString::fromLocal8Bit(target, size).remove(QStringLiteral(" (deleted)")))
+                    .fileName();
+    }
+    lastCaller_ = QString::fromLatin1(sd_bus_message_get_sender(call.get()));
+    lastCallerMenuLess_ = !program.isEmpty() && menuLessHosts_.contains(program);
+    answerActivate(call.get(), lastCallerMenuLess_);
+}
+
+void StatusNotifierItem::answerActivate(sd_bus_message* call, bool menuLess) {
+    if (!menuLess) {
+        // As sd-bus answers a method it does not know: what Plasma and GNOME go by.
+        sd_bus_reply_method_errorf(call, SD_BUS_ERROR_UNKNOWN_METHOD,
+                                   "Unknown method Activate or interface %s.", kInterface);
+        bus_->flush();
+        return;
+    }
+    // The point the host gives is no place for a menu: MATE's notification area gives a corner
+    // of its own window (0, 25), Cinnamon's bridge the icon's top-left corner.
+    sd_bus_reply_method_return(call, "");
+    bus_->flush();
+    emit menuRequested();
 }
 
 }  // namespace orvela::qt

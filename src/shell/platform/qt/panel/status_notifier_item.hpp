@@ -13,11 +13,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <memory>
 #include <optional>
 
 #include "main_loop_bus.hpp"
 
 namespace orvela::qt {
+
+class IconThemeFolder;
 
 // (iiay): one icon size, ARGB32 pixels in network byte order.
 struct SniIcon {
@@ -59,6 +63,8 @@ public:
     // it lost is repeated for one watcher.
     static constexpr int kListedCheckMs = 1000;
     static constexpr int kMaxReRegistrations = 2;
+    // How long a host's left click (Activate) may wait to learn which program the host is.
+    static constexpr int kCallerLookupMs = 1000;
 
     // Exports the item on `bus` (none, or a closed one, leaves it unexported and unregistered);
     // `menuPath` is where the dbusmenu object lives on the same connection.
@@ -70,8 +76,12 @@ public:
 
     // The bus name the watcher was given for us: the connection's unique name, once known.
     const QString& serviceName() const { return serviceName_; }
-    // Present once known: whether a watcher has accepted the item.
+    // Present once known: whether a watcher has accepted the item and, as far as it says, a
+    // host shows it.
     std::optional<bool> registered() const { return registered_; }
+    // What the watcher says of its hosts (IsStatusNotifierHostRegistered, as the owner learns
+    // it): a watcher without one shows nothing, so the item counts as unregistered meanwhile.
+    void setHostShown(bool shown);
 
     // Each tells hosts only of a real change, by the one signal that names what changed.
     void setLabel(const QString& label);
@@ -92,6 +102,22 @@ public:
     void setPassive(bool passive);
     bool passive() const { return passive_; }
 
+    // Gives the item an IconName, the icon's pictures written as a theme into `folder`
+    // (IconThemePath), for hosts that draw named icons only. Without one, the item names none.
+    void setIconThemeFolder(const QString& folder);
+    // The name of the present picture in that theme, its files written on first asking (a
+    // host reading the property); empty without a folder or when the files cannot be written.
+    QString iconName();
+    QString iconThemePath() const;
+
+    // Programs (executable names) that show a panel whose left click calls Activate and opens
+    // no menu, whatever the answer: for them, Activate asks the owner for its own menu.
+    static QStringList menuLessHosts();
+    void setMenuLessHosts(QStringList programs) {
+        menuLessHosts_ = std::move(programs);
+        lastCaller_.clear();
+    }
+
 signals:
     // Whether a watcher now shows the item.
     void registeredChanged(bool registered);
@@ -100,6 +126,8 @@ signals:
     // The host's ProvideXdgActivationToken, sent just before the click it is for, as it came:
     // the receiver checks it.
     void activationTokenProvided(const QByteArray& token);
+    // A left click on a host that opens no menu of its own: the menu belongs at the pointer.
+    void menuRequested();
 
 private:
     // Change signals are broadcast on the bus and wake every listener, so they go out only
@@ -115,7 +143,13 @@ private:
     void checkListed();
     void listedAnswer(sd_bus_message* reply);
     void setRegistered(bool registered);
+    // Activate: answered once the caller is known, see menuLessHosts.
+    int activate(sd_bus_message* call);
+    void callerKnown(sd_bus_message* reply);
+    void answerActivate(sd_bus_message* call, bool menuLess);
 
+    static int handleObjectCall(sd_bus_message* call, void* self, sd_bus_error*);
+    static int handleCallerPid(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error*);
     static int handleHasOwner(sd_bus_message* reply, void* self, sd_bus_error*);
     static int handleRegistered(sd_bus_message* reply, void* self, sd_bus_error*);
@@ -125,6 +159,14 @@ private:
     QString menuPath_;
     QString serviceName_;
     SdBusSlot object_;
+    SdBusSlot activateHook_;
+    // The Activate waiting for its caller's program to be known, and that lookup; a later
+    // Activate from another caller replaces both. The last caller's verdict is kept.
+    SdBusMessage pendingActivate_;
+    SdBusSlot callerLookup_;
+    QString lastCaller_;
+    bool lastCallerMenuLess_ = false;
+    QStringList menuLessHosts_ = menuLessHosts();
     SdBusSlot ownerMatch_;
     // The one call to the watcher (or about it) whose answer still counts; replacing it drops
     // an earlier watcher's (or an earlier attempt's) answer unheard.
@@ -134,11 +176,17 @@ private:
     // Registrations repeated for the present watcher because it did not list the item.
     int reRegistrations_ = 0;
     std::optional<bool> registered_;
+    std::optional<bool> accepted_;
+    bool hostShown_ = true;
     QString label_;
     QString toolTipText_;
     SniIconList icons_;
     QString accessibleDescription_;
     bool passive_ = false;
+    QList<QImage> images_;
+    std::unique_ptr<IconThemeFolder> iconTheme_;
+    QString iconName_;
+    bool iconNameStale_ = true;
 };
 
 }  // namespace orvela::qt

@@ -6,13 +6,21 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <memory>
+#include <utility>
 
 #include "panel/status_notifier_item.hpp"
 #include "panel/xapp_status_icon.hpp"
 
 namespace orvela::qt {
+
+namespace {
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kHostProperty = QStringLiteral("IsStatusNotifierHostRegistered");
+const QString kAyatanaService = QStringLiteral("org.ayatana.indicator.application");
+}  // namespace
 
 bool xembedTrayPresent() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -58,6 +66,13 @@ void PanelPresence::start() {
                 ownerChangeSeen_ = true;
                 watcherChanged(!newOwner.isEmpty());
             });
+    // A watcher whose items nobody shows (Cinnamon's bridge without an applet, a watcher left
+    // by a panel that went) is no place until it says that a host came.
+    bus_.connect(watcherService, kWatcherPath, watcherService,
+                 QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(onHostRegistered()));
+    bus_.connect(watcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), this,
+                 SLOT(onWatcherPropertiesChanged(QString, QVariantMap, QStringList)));
     auto ask = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
@@ -102,8 +117,138 @@ void PanelPresence::appletChanged(const QString& name, bool up) {
 }
 
 void PanelPresence::watcherChanged(bool up) {
-    watcherUp_ = up;
-    placeChanged(up);
+    ++probe_;
+    probing_ = probeAgain_ = ayatana_ = false;
+    trayUsable_ = true;
+    watcherPresent_ = up;
+    watcherUp_ = false;
+    if (up) {
+        probeHost();  // a place once it answers
+    } else {
+        emit watcherHostChanged(true);
+        placeChanged(false);
+    }
+}
+
+void PanelPresence::probeHost() {
+    // One question at a time, however often a watcher signals: a signal meanwhile asks again
+    // once the answer is in.
+    if (probing_) {
+        probeAgain_ = true;
+        return;
+    }
+    probing_ = true;
+    auto ask = QDBusMessage::createMethodCall(
+        QString::fromLatin1(StatusNotifierItem::kWatcherService), kWatcherPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << QString::fromLatin1(StatusNotifierItem::kWatcherService) << kHostProperty;
+    const quint64 probe = probe_;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(ask, kHostProbeMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, probe](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (probe != probe_) return;
+                probing_ = false;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
+                // Watchers that do not have the property (or answer nonsense, or too late)
+                // may well have a host: taken as one.
+                if (value.metaType() == QMetaType::fromType<bool>() && !value.toBool())
+                    hostAnswer(false, true);
+                else
+                    checkAyatana(probe);
+                if (std::exchange(probeAgain_, false)) probeHost();
+            });
+}
+
+void PanelPresence::ask(const QDBusMessage& message, quint64 probe,
+                        std::function<void(const QDBusMessage&)> answer) {
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, kHostProbeMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, probe, answer = std::move(answer)](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (probe == probe_) answer(call->reply());
+            });
+}
+
+void PanelPresence::checkAyatana(quint64 probe) {
+    // Ayatana's indicator service takes the watcher's name where it starts before the panel,
+    // says a host is registered whatever runs, and shows its items only through an indicator
+    // applet, which leaves no name of its own on the bus: that applet follows the service's
+    // signals, so the bus's table of match rules tells whether one runs. Wherever something
+    // is not as expected (another watcher, no such table), a host is taken to be there.
+    const auto pidOf = [](const QString& name) {
+        auto call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+        return call << name;
+    };
+    const auto pid = [](const QDBusMessage& reply) {
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt()
+                                                          : 0u;
+    };
+    ask(pidOf(QString::fromLatin1(StatusNotifierItem::kWatcherService)), probe,
+        [=, this](const QDBusMessage& watcher) {
+            ask(pidOf(kAyatanaService), probe, [=, this](const QDBusMessage& service) {
+                ayatana_ = pid(watcher) != 0 && pid(watcher) == pid(service);
+                if (!ayatana_) return hostAnswer(true, true);
+                ask(QDBusMessage::createMethodCall(
+                        QStringLiteral("org.freedesktop.DBus"),
+                        QStringLiteral("/org/freedesktop/DBus"),
+                        QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
+                        QStringLiteral("GetAllMatchRules")),
+                    probe, [this](const QDBusMessage& rules) {
+                        hostAnswer(ayatanaFollowed(rules), false);
+                    });
+            });
+        });
+}
+
+bool PanelPresence::ayatanaFollowed(const QDBusMessage& rules) const {
+    if (rules.type() != QDBusMessage::ReplyMessage || rules.signature() != QLatin1String("a{sas}"))
+        return true;
+    const QDBusArgument map = rules.arguments().value(0).value<QDBusArgument>();
+    const QString self = bus_.baseService();
+    // Bounded however many connections the session has: a long table says nothing then.
+    int entries = 0;
+    map.beginMap();
+    while (!map.atEnd()) {
+        if (++entries > 4096) return true;
+        QString connection;
+        QStringList matches;
+        map.beginMapEntry();
+        map >> connection >> matches;
+        map.endMapEntry();
+        if (connection == self) continue;
+        for (const QString& match : std::as_const(matches))
+            if (match.contains(kAyatanaService)) return true;
+    }
+    map.endMap();
+    return false;
+}
+
+void PanelPresence::onHostRegistered() {
+    if (watcherPresent_) probeHost();
+}
+
+void PanelPresence::onWatcherPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                               const QStringList&) {
+    const QVariant value = changed.value(kHostProperty);
+    if (!watcherPresent_ || interface != QLatin1String(StatusNotifierItem::kWatcherService) ||
+        value.metaType() != QMetaType::fromType<bool>())
+        return;
+    ++probe_;  // newer than any answer on its way
+    probing_ = probeAgain_ = false;
+    hostAnswer(value.toBool(), true);
+}
+
+void PanelPresence::hostAnswer(bool shown, bool trayTakesOver) {
+    watcherUp_ = shown;
+    // Qt's tray icon is a StatusNotifierItem of its own wherever the watcher says it has a
+    // host, and an XEmbed icon only where it says it has none: only then is the tray a place.
+    trayUsable_ = shown || trayTakesOver;
+    emit watcherHostChanged(shown || !trayTakesOver);
+    placeChanged(shown);
 }
 
 void PanelPresence::setFollowed(bool followed) {
@@ -123,7 +268,10 @@ void PanelPresence::placeChanged(bool up) {
 }
 
 void PanelPresence::check() {
-    if (watcherUp_ || followed_ || !appletNames_.isEmpty() || (xembedTray_ && xembedTray_())) {
+    // An applet of Ayatana's service gives no sign when it starts: looked for at each check.
+    if (ayatana_ && watcherPresent_ && !watcherUp_) checkAyatana(probe_);
+    if (watcherUp_ || followed_ || !appletNames_.isEmpty() ||
+        (trayUsable_ && xembedTray_ && xembedTray_())) {
         setState(State::Present);
     } else {
         setState(State::Missing);
