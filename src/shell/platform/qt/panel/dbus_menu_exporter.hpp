@@ -154,8 +154,9 @@ private:
     int idFor(const std::string& identity, IdKind kind);
     // A spare id of `kind` that no host holds, or a new one.
     int takeId(IdKind kind);
-    // Gives new ids to the lines under `parent` (and further down) that a host holding the
-    // layout it last fetched would have to move.
+    // Against the layout a host last fetched, lets a row whose line is gone pass to a new line
+    // in its place, and gives new ids to the lines under `parent` (and further down) it would
+    // still have to move.
     void renumberMoved(int parent);
     // Notes the children lists a GetLayout of `id` `depth` levels down gave the host.
     void noteServed(int id, int depth);
@@ -186,7 +187,7 @@ private:
     std::vector<MenuItem> model_;
     std::vector<Node> nodes_;    // indexed by item id; 0 is the invisible root
     std::vector<IdKind> kinds_;  // indexed by item id: the kind each id was first given to
-    std::array<std::vector<int>, kIdKinds> spare_;  // forgotten ids, by kind
+    std::array<std::vector<int>, kIdKinds> spare_;  // ids forgotten or given up, by kind
     std::unordered_map<std::string, Identity> identities_;
     std::uint64_t rebuilds_ = 0;
     // The children lists hosts last fetched, by parent id, and the ids in them: the rows a host
