@@ -309,7 +309,8 @@ TEST_F(StatusItemTest, ExportsTheMenu) {
 // Every menu the app shows, walked there and back twice as a caching host (libdbusmenu-gtk) sees
 // it: an id never changes between separator, item and sub-menu, a line that stays keeps its id
 // (a changed title arrives as a property update), the same menu comes back with the same ids,
-// and an agenda that changes at every opening does not make the ids grow.
+// an agenda that changes at every opening does not make the ids grow, and GNOME's AppIndicator,
+// which never moves a row it keeps, shows each menu in its order.
 TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
     test::FakePlatform fake;
     App app(fake);
@@ -359,9 +360,25 @@ TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
                 flatten(child, label + " > ", out);
             }
         };
+    // GNOME's AppIndicator (dbusMenu.js) follows a new layout by adding and removing rows where
+    // its list of ids says; its moves reorder that list but not the rows, so a row it would have
+    // to move is shown out of place.
+    std::vector<int> rows;
     const auto open = [&] {
         Shown shown;
         flatten(panel_.openMenu(), "", shown);
+        std::vector<int> list = rows, ids;
+        for (const auto& [id, line] : shown) {
+            const std::size_t i = ids.size();
+            ids.push_back(id);
+            if (const auto held = std::find(list.begin() + i, list.end(), id); held != list.end())
+                list.erase(held);
+            else
+                rows.insert(rows.begin() + std::min(i, rows.size()), id);
+            list.insert(list.begin() + i, id);
+        }
+        std::erase_if(rows, [&](int id) { return std::ranges::find(ids, id) == ids.end(); });
+        EXPECT_EQ(rows, ids);
         return shown;
     };
     std::map<int, std::string> kindOf;   // id -> the kind it was first shown as
@@ -418,6 +435,24 @@ TEST_F(StatusItemTest, KeepsMenuIdsAcrossEveryShape) {
         for (const auto& [id, line] : open()) highest = std::max(highest, id);
     }
     EXPECT_LE(highest, afterWalks + 3 * int(DBusMenuExporter::kForgetAfter));
+
+    // Shapes where no row can pass to another line: a separator gone above a line that stays
+    // and a line added below it, a reversal, lines swapped across a separator. The host misses
+    // the shapes marked "~" (built, announced, never fetched).
+    statusItem_.setMenuDelegate(&delegate_);
+    for (const char* shape : {"a - b c", "a b c d", "~b - a c", "d c b a", "- a b - c d", "~a - b",
+                              "b a - e", "a - b c"}) {
+        SCOPED_TRACE(shape);
+        delegate_.model.clear();
+        for (const QString& word : QString(shape).remove('~').split(' '))
+            delegate_.model.push_back(
+                word == "-" ? item({}, MenuAction::None, {}, MenuItem::Kind::Separator)
+                            : item(word.toStdString()));
+        if (shape[0] == '~')
+            panel_.callMenu("AboutToShow", {0});
+        else
+            open();
+    }
 }
 
 // The tray takes over while no watcher runs and hands back when one appears.

@@ -61,19 +61,24 @@ void appendPart(std::string& identity, char tag, const std::string& text) {
 
 }  // namespace
 
+int DBusMenuExporter::takeId(IdKind kind) {
+    std::vector<int>& spare = spare_[static_cast<std::size_t>(kind)];
+    const auto free = std::find_if(spare.rbegin(), spare.rend(), [&](int id) {
+        return static_cast<std::size_t>(id) >= held_.size() || !held_[std::size_t(id)];
+    });
+    if (free != spare.rend()) {
+        const int id = *free;
+        spare.erase(std::next(free).base());
+        return id;
+    }
+    kinds_.push_back(kind);
+    nodes_.emplace_back();
+    return static_cast<int>(kinds_.size() - 1);
+}
+
 int DBusMenuExporter::idFor(const std::string& identity, IdKind kind) {
     auto [it, added] = identities_.try_emplace(identity);
-    if (added) {
-        std::vector<int>& spare = spare_[static_cast<std::size_t>(kind)];
-        if (!spare.empty()) {
-            it->second.id = spare.back();
-            spare.pop_back();
-        } else {
-            it->second.id = static_cast<int>(kinds_.size());
-            kinds_.push_back(kind);
-            nodes_.emplace_back();
-        }
-    }
+    if (added) it->second.id = takeId(kind);
     it->second.seen = rebuilds_;
     return it->second.id;
 }
@@ -90,29 +95,29 @@ void DBusMenuExporter::forgetUnseen() {
     }
 }
 
-void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent,
-                                const std::string& scope) {
+void DBusMenuExporter::collect(const std::vector<MenuItem>& items, const std::string& scope,
+                               std::vector<Line>& lines) const {
     // Siblings of one identity are told apart by their order.
     std::unordered_map<std::string, int> seen;
-    const auto add = [&](const MenuItem& item) {
+    const auto add = [&](const MenuItem& item) -> const std::string& {
         const IdKind kind = item.kind == MenuItem::Kind::Separator ? IdKind::Separator
                             : item.submenu                         ? IdKind::Submenu
                                                                    : IdKind::Item;
         std::string identity = scope + '/' + std::to_string(static_cast<int>(item.kind)) + '/' +
-                               std::to_string(static_cast<int>(kind)) + '/' +
-                               std::to_string(static_cast<int>(item.action)) + '/';
-        if (item.represented) {
-            appendPart(identity, 'r', *item.represented);
-        } else if (item.action == MenuAction::None) {
-            appendPart(identity, 't', item.title);
-        } else {
-            appendPart(identity, 'k', item.key);
+                               std::to_string(static_cast<int>(kind)) + '/';
+        if (kind != IdKind::Separator) {
+            identity += std::to_string(static_cast<int>(item.action)) + '/';
+            if (item.represented) {
+                appendPart(identity, 'r', *item.represented);
+            } else if (item.action == MenuAction::None) {
+                appendPart(identity, 't', item.title);
+            } else {
+                appendPart(identity, 'k', item.key);
+            }
+            identity += '#' + std::to_string(seen[identity]++);
         }
-        identity += '#' + std::to_string(seen[identity]++);
-        const int id = idFor(identity, kind);
-        nodes_[static_cast<std::size_t>(id)] = Node{item, {}, true};
-        nodes_[static_cast<std::size_t>(parent)].children.push_back(id);
-        return std::pair{id, identity};
+        lines.push_back(Line{item, kind, std::move(identity)});
+        return lines.back().identity;
     };
     const auto line = [](MenuItem::Kind kind, const std::string& title) {
         MenuItem made;
@@ -121,9 +126,7 @@ void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent,
         return made;
     };
     const auto separate = [&] {
-        const std::vector<int>& siblings = nodes_[static_cast<std::size_t>(parent)].children;
-        if (!siblings.empty() && nodes_[static_cast<std::size_t>(siblings.back())].item.kind !=
-                                     MenuItem::Kind::Separator)
+        if (!lines.empty() && lines.back().kind != IdKind::Separator)
             add(line(MenuItem::Kind::Separator, {}));
     };
     bool afterSection = false;
@@ -133,16 +136,172 @@ void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent,
             // scoped by the sub-menu, as they were under it, so the same action in the main
             // menu is another line with an id of its own.
             separate();
-            const std::string header = add(line(MenuItem::Kind::SectionHeader, item.title)).second;
-            addNodes(*item.submenu, parent, header);
+            const std::string header = add(line(MenuItem::Kind::SectionHeader, item.title));
+            collect(*item.submenu, header, lines);
             afterSection = true;
             continue;
         }
         if (afterSection && item.kind != MenuItem::Kind::Separator) separate();
         afterSection = false;
-        const int id = add(item).first;
-        if (item.submenu) addNodes(*item.submenu, id, std::to_string(id));
+        add(item);
     }
+}
+
+void DBusMenuExporter::addNodes(const std::vector<MenuItem>& items, int parent,
+                                const std::string& scope) {
+    std::vector<Line> lines;
+    collect(items, scope, lines);
+    // A separator is known by the line below it (separators in a row by their order).
+    std::string below = "end";
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (line->kind == IdKind::Separator)
+            appendPart(line->identity, 'b', below);
+        else
+            below = line->identity;
+    }
+    std::unordered_map<std::string, int> seen;
+    for (Line& line : lines) {
+        if (line.kind == IdKind::Separator)
+            line.identity += '#' + std::to_string(seen[line.identity]++);
+        const int id = idFor(line.identity, line.kind);
+        nodes_[static_cast<std::size_t>(id)] = Node{line.item, {}, true, line.identity};
+        nodes_[static_cast<std::size_t>(parent)].children.push_back(id);
+        if (line.item.submenu && !submenusInPlace_) addNodes(*line.item.submenu, id, line.identity);
+    }
+}
+
+namespace {
+
+// The longest strictly rising run within `values` (not necessarily contiguous), as indices.
+std::vector<std::size_t> longestRising(const std::vector<std::size_t>& values) {
+    constexpr std::size_t kNone = SIZE_MAX;
+    std::vector<std::size_t> ends;  // ends[k]: where the lowest-ending run of k + 1 ends
+    std::vector<std::size_t> previous(values.size(), kNone);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto at =
+            std::lower_bound(ends.begin(), ends.end(), values[i],
+                             [&](std::size_t end, std::size_t v) { return values[end] < v; });
+        if (at != ends.begin()) previous[i] = *(at - 1);
+        if (at == ends.end())
+            ends.push_back(i);
+        else
+            *at = i;
+    }
+    std::vector<std::size_t> run(ends.size());
+    std::size_t i = ends.empty() ? kNone : ends.back();
+    for (std::size_t k = run.size(); k-- > 0; i = previous[i]) run[k] = i;
+    return run;
+}
+
+}  // namespace
+
+void DBusMenuExporter::renumberMoved(int parent) {
+    const std::size_t p = static_cast<std::size_t>(parent);
+    const auto held = served_.find(parent);
+    if (held != served_.end()) {
+        const std::vector<int>& before = held->second;
+        std::vector<int>* next = &nodes_[p].children;
+        const auto position = [&](int id) {
+            return static_cast<std::size_t>(std::find(next->begin(), next->end(), id) -
+                                            next->begin());
+        };
+        // The rows the host holds that stay in its order: the longest run of them.
+        std::vector<std::size_t> at;
+        for (const int id : before) {
+            if (const std::size_t i = position(id); i < next->size()) at.push_back(i);
+        }
+        std::vector<bool> keep(next->size());
+        for (const std::size_t i : longestRising(at)) keep[at[i]] = true;
+        const auto kept = [&](int id) {
+            const std::size_t i = position(id);
+            return i < next->size() && keep[i];
+        };
+
+        // Gap k lies between the kept rows k and k + 1. A row whose line is gone passes to a new
+        // line of its kind in the same gap, so the host keeps it and is told its new properties
+        // (the phase line under the task, say, as the phase changes).
+        std::vector<std::pair<std::size_t, int>> gone;  // (gap, row), in the host's order
+        std::size_t gap = 0;
+        for (const int id : before) {
+            if (kept(id))
+                ++gap;
+            else if (!known(id))
+                gone.emplace_back(gap, id);
+        }
+        gap = 0;
+        auto from = gone.begin();
+        for (std::size_t i = 0; i < next->size(); ++i) {
+            const int id = (*next)[i];
+            if (keep[i]) {
+                ++gap;
+                continue;
+            }
+            const IdKind kind = kinds_[static_cast<std::size_t>(id)];
+            if (std::find(before.begin(), before.end(), id) != before.end()) continue;
+            const auto match = std::find_if(from, gone.end(), [&](const auto& row) {
+                return row.first == gap && kinds_[static_cast<std::size_t>(row.second)] == kind;
+            });
+            if (match == gone.end()) continue;
+            from = match + 1;
+            const int row = match->second;
+            std::erase_if(identities_, [&](const auto& entry) { return entry.second.id == row; });
+            nodes_[static_cast<std::size_t>(row)] = std::move(nodes_[static_cast<std::size_t>(id)]);
+            nodes_[static_cast<std::size_t>(id)] = Node{};
+            identities_[nodes_[static_cast<std::size_t>(row)].identity].id = row;
+            spare_[static_cast<std::size_t>(kind)].push_back(id);
+            (*next)[i] = row;
+            keep[i] = true;  // in the gap's count from here on
+        }
+
+        // The host lands an added row in the right place only when no removed row lies in an
+        // earlier gap: the kept rows from the first gap with a removal up to the last gap with
+        // an addition must go, each becoming a removal and an addition in one merged gap.
+        std::size_t lastAdded = 0, firstRemoved = SIZE_MAX;
+        bool added = false;
+        gap = 0;
+        for (std::size_t i = 0; i < next->size(); ++i) {
+            if (keep[i]) {
+                ++gap;
+            } else {
+                added = true;
+                lastAdded = gap;
+            }
+        }
+        gap = 0;
+        for (const int id : before) {
+            if (kept(id))
+                ++gap;
+            else
+                firstRemoved = std::min(firstRemoved, gap);
+        }
+        gap = 0;
+        for (std::size_t i = 0; i < next->size(); ++i) {
+            if (!keep[i]) continue;
+            ++gap;
+            if (added && gap > firstRemoved && gap <= lastAdded) keep[i] = false;
+        }
+        for (std::size_t i = 0; i < keep.size(); ++i) {
+            const int old = nodes_[p].children[i];
+            if (keep[i] || std::find(before.begin(), before.end(), old) == before.end()) continue;
+            const IdKind kind = kinds_[static_cast<std::size_t>(old)];
+            const int id = takeId(kind);  // may grow nodes_
+            nodes_[static_cast<std::size_t>(id)] = std::move(nodes_[static_cast<std::size_t>(old)]);
+            nodes_[static_cast<std::size_t>(old)] = Node{};
+            identities_[nodes_[static_cast<std::size_t>(id)].identity].id = id;
+            spare_[static_cast<std::size_t>(kind)].push_back(old);
+            nodes_[p].children[i] = id;
+        }
+    }
+    for (const int child : std::vector<int>(nodes_[p].children)) {
+        if (!nodes_[static_cast<std::size_t>(child)].children.empty()) renumberMoved(child);
+    }
+}
+
+void DBusMenuExporter::noteServed(int id, int depth) {
+    if (depth == 0) return;
+    const std::vector<int>& children = nodes_[static_cast<std::size_t>(id)].children;
+    served_[id] = children;
+    for (const int child : children) noteServed(child, depth < 0 ? -1 : depth - 1);
 }
 
 void DBusMenuExporter::rebuild(bool announce) {
@@ -159,10 +318,17 @@ void DBusMenuExporter::rebuild(bool announce) {
 
     ++rebuilds_;
     model_ = std::move(items);
+    held_.assign(nodes_.size(), false);
+    for (const auto& [parent, children] : served_) {
+        for (const int id : children) held_[static_cast<std::size_t>(id)] = true;
+    }
     for (Node& node : nodes_) node = Node{};
     nodes_[0].shown = true;
     addNodes(model_, 0, "0");
+    renumberMoved(0);
     forgetUnseen();
+    // A parent no longer shown is gone from the hosts too.
+    std::erase_if(served_, [&](const auto& entry) { return !known(entry.first); });
 
     if (!changed && !announce) return;
     ++revision_;
@@ -348,6 +514,7 @@ struct DBusMenuExporter::Calls {
         r = newReply(call, &reply);
         if (r >= 0) r = sd_bus_message_append(reply.get(), "u", uint32_t(self.revision_));
         if (r >= 0) r = self.appendLayout(reply.get(), parentId, depth, names);
+        if (r >= 0) self.noteServed(parentId, depth);
         return send(reply, r);
     }
 
@@ -543,7 +710,7 @@ DBusMenuExporter::DBusMenuExporter(MainLoopBus* bus, QString path, Build build, 
       path_(std::move(path)),
       build_(std::move(build)),
       chosen_(std::move(chosen)) {
-    nodes_.push_back(Node{{}, {}, true});
+    nodes_.push_back(Node{{}, {}, true, {}});
     kinds_.push_back(IdKind::Submenu);
     if (!bus || !bus->isOpen()) return;
     sd_bus_slot* slot = nullptr;

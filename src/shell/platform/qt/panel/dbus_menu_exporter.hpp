@@ -14,9 +14,23 @@
 // - its title when it has no action (notes, headers, sub-menus: the text is all they are),
 // - its shortcut letter otherwise ("Открыть планер" and the task's own line both open the
 //   planner; a control keeps its id while its title changes),
-// with the number of earlier siblings of the same identity. An identity not seen for
-// kForgetAfter rebuilds is forgotten and its id may serve a new line of the same kind, so the
-// ids stay few however long the app runs and however often a host or the agenda churns.
+// with the number of earlier siblings of the same identity. A separator belongs to the section
+// it opens: its identity is the line below it, so the one above "Открыть планер" stays itself
+// while the sections above it come and go. An identity not seen for kForgetAfter rebuilds is
+// forgotten and its id may serve a new line of the same kind, so the ids stay few however long
+// the app runs and however often a host or the agenda churns.
+//
+// GNOME's AppIndicator extension (dbusMenu.js, up to at least its version 46) brings the rows it
+// shows up to a new layout by adding and removing rows where its own list of ids says, but its
+// moves reorder only that list, never the rows: a row it keeps stays where it was, and rows added
+// after it land off by the rows removed before it (a separator lost, two blank ones together).
+// So against the layout a host last fetched, a line keeps its id only where no row needs to move:
+// the lines kept stay in their order, and every line added comes before every line removed,
+// counting by the kept lines between them. Before that is judged, a row whose line is gone
+// passes to a new line of its kind in the same place (the phase line under the task as the
+// phase changes, the sign-in lines as a login starts): the host keeps the row and is told its
+// new properties. A kept line that would still have to move is given a new id, which every host
+// shows as a new row in the right place.
 #pragma once
 
 #include <QList>
@@ -107,7 +121,14 @@ private:
     struct Node {
         MenuItem item;
         std::vector<int> children;
-        bool shown = false;  // part of the current model
+        bool shown = false;    // part of the current model
+        std::string identity;  // the key of its id in identities_
+    };
+    // A line of a parent's list before it has an id.
+    struct Line {
+        MenuItem item;
+        IdKind kind;
+        std::string identity;  // a separator's is completed once the line below it is known
     };
     struct Identity {
         int id = 0;
@@ -127,7 +148,18 @@ private:
     // Numbers `items` under `parent`; `scope` names what they belong to in the identities (the
     // parent, or the sub-menu a section laid out in place stands for).
     void addNodes(const std::vector<MenuItem>& items, int parent, const std::string& scope);
+    // The lines `items` put under one parent, sections laid out in place included.
+    void collect(const std::vector<MenuItem>& items, const std::string& scope,
+                 std::vector<Line>& lines) const;
     int idFor(const std::string& identity, IdKind kind);
+    // A spare id of `kind` that no host holds, or a new one.
+    int takeId(IdKind kind);
+    // Against the layout a host last fetched, lets a row whose line is gone pass to a new line
+    // in its place, and gives new ids to the lines under `parent` (and further down) it would
+    // still have to move.
+    void renumberMoved(int parent);
+    // Notes the children lists a GetLayout of `id` `depth` levels down gave the host.
+    void noteServed(int id, int depth);
     void forgetUnseen();
     bool known(int id) const {
         return id >= 0 && static_cast<std::size_t>(id) < nodes_.size() &&
@@ -155,9 +187,13 @@ private:
     std::vector<MenuItem> model_;
     std::vector<Node> nodes_;    // indexed by item id; 0 is the invisible root
     std::vector<IdKind> kinds_;  // indexed by item id: the kind each id was first given to
-    std::array<std::vector<int>, kIdKinds> spare_;  // forgotten ids, by kind
+    std::array<std::vector<int>, kIdKinds> spare_;  // ids forgotten or given up, by kind
     std::unordered_map<std::string, Identity> identities_;
     std::uint64_t rebuilds_ = 0;
+    // The children lists hosts last fetched, by parent id, and the ids in them: the rows a host
+    // holds, which must not need to move and whose ids are not handed to new lines.
+    std::unordered_map<int, std::vector<int>> served_;
+    std::vector<bool> held_;
 };
 
 }  // namespace orvela::qt
