@@ -11,6 +11,7 @@ packages=(
     liburiparser-dev libcanberra-dev                   # URL validity, event sounds
     libxcb1-dev                                        # the XEmbed tray probe
     libsystemd-dev                                     # sd-bus: the status item's connection
+    libpng-dev                                         # the named icon's files
     libcpp-httplib-dev                                 # the local stand-in service, loopback tests
     libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
     clang libclang-rt-14-dev                           # libFuzzer targets of the decoders

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <utility>
 
+#include "quick_png.hpp"
+
 namespace orvela::qt {
 
 namespace {
@@ -46,10 +48,11 @@ QString IconThemeFolder::publish(const QList<QImage>& images) {
         const QString file = fileOf(name, image.width());
         // Written in place, no sync: hosts read it only once told its name, after this, and a
         // file cut short by a crash bears a name nobody asks for again.
+        const QByteArray png = quickPng(image);
         QFile out(file);
-        const bool saved = QDir().mkpath(QFileInfo(file).path()) &&
+        const bool saved = !png.isEmpty() && QDir().mkpath(QFileInfo(file).path()) &&
                            out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                           image.save(&out, "PNG") && out.flush();
+                           out.write(png) == png.size() && out.flush();
         out.close();
         if (!saved) {
             removeWritten();

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -16,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "quick_png.hpp"
 
 namespace orvela::qt {
 
@@ -338,9 +339,8 @@ void XAppStatusIcon::renewIcon() {
     if (name_ == Name::Released) return;
     const int size =
         iconSize_ > 0 ? std::clamp(iconSize_, kMinIconSize, kMaxIconSize) : kDefaultIconSize;
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (!buffer.open(QIODevice::WriteOnly) || !paintIcon(face_, size).save(&buffer, "PNG")) return;
+    const QByteArray png = quickPng(paintIcon(face_, size));
+    if (png.isEmpty()) return;
     if (png == iconBytes_ && !iconFile_.isEmpty()) return;
     if (iconSerial_ == 0) removeStaleIcons(iconFolder_);
     // A new name for every picture: applets load an image once per path.
