@@ -209,11 +209,16 @@ bool PanelPresence::ayatanaFollowed(const QDBusMessage& rules) const {
         return true;
     const QDBusArgument map = rules.arguments().value(0).value<QDBusArgument>();
     const QString self = bus_.baseService();
-    // Bounded however many connections the session has: a long table says nothing then.
+    // Bounded however many connections the session has: a long table says nothing then. The
+    // map is always closed again, which frees what reading it opened.
+    bool followed = false;
     int entries = 0;
     map.beginMap();
-    while (!map.atEnd()) {
-        if (++entries > 4096) return true;
+    while (!followed && !map.atEnd()) {
+        if (++entries > 4096) {
+            followed = true;
+            break;
+        }
         QString connection;
         QStringList matches;
         map.beginMapEntry();
@@ -221,10 +226,10 @@ bool PanelPresence::ayatanaFollowed(const QDBusMessage& rules) const {
         map.endMapEntry();
         if (connection == self) continue;
         for (const QString& match : std::as_const(matches))
-            if (match.contains(kAyatanaService)) return true;
+            if (match.contains(kAyatanaService)) followed = true;
     }
     map.endMap();
-    return false;
+    return followed;
 }
 
 void PanelPresence::onHostRegistered() {
